@@ -1,0 +1,38 @@
+// Bytes on their way to one output file. Writers format rows straight into
+// a large buffer, which goes to the device in big blocks: one write per
+// megabyte instead of one per row. Without a device the buffer keeps every
+// byte, which is how the tests look at a writer's output.
+#ifndef SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
+#define SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
+
+#include <QIODevice>
+
+#include <cstddef>
+#include <string>
+
+struct OutputBuffer {
+  static constexpr size_t kBlockSize = size_t(1) << 20;
+
+  QIODevice* device = nullptr;  // null: keep everything in `pending`
+  std::string pending;          // formatted bytes not yet written
+  bool writeFailed = false;     // a device write came up short
+
+  OutputBuffer() = default;
+  explicit OutputBuffer(QIODevice* target) : device(target) {}
+
+  // Room for `n` more bytes at the end of `pending`; the caller writes
+  // them and then calls commit with the new end.
+  char* reserve(size_t n);
+  void commit(const char* end);
+
+  void append(const char* bytes, size_t n);
+
+  // Hand a full block to the device; cheap to call after every row.
+  void flushIfFull() {
+    if (device && pending.size() >= kBlockSize) flush();
+  }
+  // Write everything pending to the device (nothing without a device).
+  void flush();
+};
+
+#endif  // SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
