@@ -1,0 +1,28 @@
+// What the command line asks of a run: the input path and the two options.
+// Options start with "-" or "/" and only their second character counts;
+// every other argument names the input, and the last one wins.
+#ifndef SCANFIT_DRIVER_COMMAND_LINE_H_
+#define SCANFIT_DRIVER_COMMAND_LINE_H_
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  QString inputName;          // empty when only options were given
+  bool binaryInput = false;   // option b: binary point file
+  bool sevenColumns = false;  // option a: accepted, changes no output
+};
+
+// Replace every argument holding a wildcard (*, ? or [) that matches files
+// by the sorted matches; an argument that matches nothing stays as given.
+std::vector<std::string> expandWildcards(const std::vector<std::string>& args);
+
+// True for an option argument. A leading "/" makes an option only when no
+// second "/" follows, so that absolute paths stay paths.
+bool isOption(const std::string& arg);
+
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+#endif  // SCANFIT_DRIVER_COMMAND_LINE_H_

@@ -1,0 +1,55 @@
+// Reading a binary point file: a plain sequence of 18-byte point records.
+// Records are decoded straight from large blocks into the columns; a
+// trailing partial record is ignored, and a stream without a size (a pipe)
+// reads to its end the same way.
+#include <QFile>
+
+#include <cstring>
+#include <vector>
+
+#include "scan/input_open.h"
+#include "scan/point_record.h"
+#include "scan/scan_data.h"
+
+namespace {
+
+constexpr qint64 kRecordsPerBlock = 1 << 16;
+
+// Append the decoded records of `count` whole records at `bytes`.
+void appendRecords(ScanData& data, const unsigned char* bytes, size_t count) {
+  for (size_t r = 0; r < count; ++r, bytes += kPointRecordSize) {
+    const PointRecord record = decodePointRecord(bytes);
+    data.col0.push_back(fromE7(record.col0E7));
+    data.latitude.push_back(fromE7(record.latitudeE7));
+    data.longitude.push_back(fromE7(record.longitudeE7));
+    data.elevation.push_back(fromE3(record.elevationE3));
+    data.col4.push_back(record.col4Byte);
+    data.sweepIndex.push_back(record.sweepIndexByte);
+  }
+}
+
+}  // namespace
+
+int ScanData::openBinary(const QString& name) {
+  openInputOrExit(file, name);
+  reservePoints(static_cast<size_t>(inputSizeHint(file) / kPointRecordSize));
+  return 0;
+}
+
+int ScanData::readBinary() {
+  std::vector<unsigned char> block(kRecordsPerBlock * kPointRecordSize);
+  size_t held = 0;  // bytes of an incomplete record carried to the next read
+  for (;;) {
+    const qint64 got = file.read(reinterpret_cast<char*>(block.data()) + held,
+                                 static_cast<qint64>(block.size() - held));
+    if (got <= 0) break;
+    held += static_cast<size_t>(got);
+    const size_t records = held / kPointRecordSize;
+    appendRecords(*this, block.data(), records);
+    const size_t used = records * kPointRecordSize;
+    std::memmove(block.data(), block.data() + used, held - used);
+    held -= used;
+  }
+  segmentScanLines();
+  return lineCount - badLineCount;
+}

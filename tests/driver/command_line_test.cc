@@ -1,0 +1,70 @@
+#include "driver/command_line.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CommandLine parse(const std::vector<std::string>& args) {
+  return parseCommandLine(args);
+}
+
+TEST(CommandLine, OnlyTheSecondCharacterOfAnOptionCounts) {
+  for (const char* binary : {"-b", "-B", "/b", "/B", "-binary", "/binary"}) {
+    EXPECT_TRUE(parse({binary, "x.bin"}).binaryInput) << binary;
+  }
+  for (const char* other : {"-ab", "-x", "-", "/", "-a", "/A"}) {
+    const CommandLine line = parse({other, "x.txt"});
+    EXPECT_FALSE(line.binaryInput) << other;
+    EXPECT_EQ(line.inputName, "x.txt") << other;
+  }
+  EXPECT_TRUE(parse({"-a"}).sevenColumns);
+  EXPECT_TRUE(parse({"/Axyz"}).sevenColumns);
+  EXPECT_FALSE(parse({"-ba"}).sevenColumns);
+}
+
+TEST(CommandLine, OptionsAndPathInAnyOrderAndTheLastPathWins) {
+  const CommandLine before = parse({"-b", "run1.bin"});
+  const CommandLine after = parse({"run1.bin", "-b"});
+  EXPECT_EQ(before.inputName, after.inputName);
+  EXPECT_EQ(before.binaryInput, after.binaryInput);
+  EXPECT_EQ(parse({"first.txt", "-a", "second.txt"}).inputName, "second.txt");
+  EXPECT_TRUE(parse({"-b"}).inputName.isEmpty());
+}
+
+TEST(CommandLine, AbsolutePathsAreNotOptions) {
+  EXPECT_FALSE(isOption("/home/me/flight.txt"));
+  EXPECT_FALSE(isOption("/b/flight.txt"));
+  EXPECT_TRUE(isOption("/b"));
+  EXPECT_TRUE(isOption("/binary"));
+  EXPECT_TRUE(isOption("-/x"));
+  EXPECT_FALSE(isOption("flight.txt"));
+  const CommandLine line = parse({"/b", "/home/me/flight.bin"});
+  EXPECT_TRUE(line.binaryInput);
+  EXPECT_EQ(line.inputName, "/home/me/flight.bin");
+}
+
+TEST(CommandLine, NamesAreDecodedAsUtf8) {
+  const CommandLine line = parse({"donn\xc3\xa9" "es/vol1.txt"});
+  EXPECT_EQ(line.inputName, QString::fromUtf8("donn\xc3\xa9" "es/vol1.txt"));
+}
+
+TEST(CommandLine, WildcardsExpandToSortedMatchesOrStayAsGiven) {
+  QTemporaryDir dir;
+  for (const char* name : {"b.txt", "a.txt", "c.bin"}) {
+    QFile file(dir.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  const std::string base = QDir(dir.path()).absolutePath().toStdString() + "/";
+  const std::vector<std::string> expanded =
+      expandWildcards({"-b", base + "*.txt", base + "[c].bin", base + "?.none"});
+  const std::vector<std::string> expected = {
+      "-b", base + "a.txt", base + "b.txt", base + "c.bin", base + "?.none"};
+  EXPECT_EQ(expanded, expected);
+  EXPECT_EQ(parse(expanded).inputName.toStdString(), base + "?.none");
+}
+
+}  // namespace

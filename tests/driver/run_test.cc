@@ -1,0 +1,208 @@
+// End-to-end behaviour of the scanfit program: its messages, exit statuses
+// and the files it leaves, seen the way a user sees them.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "driver/scanfit_process.h"
+
+namespace {
+
+// Twelve points, one scan line: nothing is fitted, every point lands in the
+// fit file with residual and sigma 0.
+QByteArray twelvePoints() {
+  QByteArray text;
+  for (int i = 0; i < 12; ++i)
+    text += "1.5 78.25 15.5 0.5 10 " + QByteArray::number(i + 1) + "\n";
+  return text;
+}
+
+QByteArray twelvePointRows() {
+  QByteArray rows;
+  for (int i = 0; i < 12; ++i) {
+    rows += " 1.500000  78.250000   15.500000     0.500  10";
+    rows += QByteArray::number(i + 1).rightJustified(4, ' ');
+    rows += "     0.000     0.000         \n";
+  }
+  return rows;
+}
+
+const QStringList kAsciiOutputs = {"run1.fit", "run1_fit.scn", "run1_fit.ver",
+                                   "run1_high.scn", "run1_low.scn"};
+
+struct RunTest : ::testing::Test {
+  QTemporaryDir dir;
+  QString path(const QString& name) const { return dir.filePath(name); }
+};
+
+TEST_F(RunTest, NoArgumentsPrintsTheUsageLineAndCreatesNothing) {
+  const ProcessResult result = runScanfit({}, dir.path());
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.err, "Usage: scanfit [-a] [-b] [ASCII scanner file]\n");
+  EXPECT_TRUE(result.out.isEmpty());
+  EXPECT_TRUE(listDir(dir.path()).isEmpty());
+}
+
+TEST_F(RunTest, AnInputThatCannotBeOpenedEndsTheRunBeforeAnyOutput) {
+  QDir(dir.path()).mkdir("adir");
+  const struct {
+    QStringList args;
+    QByteArray err;
+  } cases[] = {
+      {{"missing.txt"},
+       "Cannot read from: missing.txt\nNo such file or directory\n"},
+      {{"-b", "missing.bin"},
+       "Cannot read from: missing.bin\nNo such file or directory\n"},
+      {{"-b"}, "Cannot read from: \nNo file name specified\n"},
+      {{"-a", "-x"}, "Cannot read from: \nNo file name specified\n"},
+      {{"adir"}, "Cannot read from: adir\nfile to open is a directory\n"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult result = runScanfit(c.args, dir.path());
+    EXPECT_EQ(result.status, 255) << c.args.join(' ').toStdString();
+    EXPECT_EQ(result.err, c.err) << c.args.join(' ').toStdString();
+    EXPECT_EQ(listDir(dir.path()), QStringList{"adir"});
+  }
+}
+
+TEST_F(RunTest, AsciiRunReportsItsInputAndWritesFiveFilesHere) {
+  QDir(dir.path()).mkpath("data/out");
+  writeFile(path("data/run1.part.txt"), twelvePoints());
+  const ProcessResult result = runScanfit({"data/run1.part.txt"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "run1.part.txt open for reading.\n");
+  EXPECT_TRUE(result.out.isEmpty());
+  EXPECT_EQ(listDir(dir.path()), QStringList{"data"} + kAsciiOutputs);
+  EXPECT_EQ(readFile(path("run1_fit.scn")), twelvePointRows());
+  for (const char* empty : {"run1.fit", "run1_fit.ver", "run1_high.scn",
+                            "run1_low.scn"})
+    EXPECT_EQ(readFile(path(empty)), QByteArray()) << empty;
+}
+
+TEST_F(RunTest, OptionAChangesNothingAndOptionsMayFollowThePath) {
+  writeFile(path("run1.txt"), "header line\n" + twelvePoints());
+  const ProcessResult plain = runScanfit({"run1.txt"}, dir.path());
+  const QByteArray plainRows = readFile(path("run1_fit.scn"));
+  const ProcessResult withA = runScanfit({"run1.txt", "-a"}, dir.path());
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(withA.status, 0);
+  EXPECT_EQ(plain.err, withA.err);
+  EXPECT_EQ(plain.err, "run1.txt open for reading.\n0 2 header line\n13 1 \n");
+  EXPECT_EQ(readFile(path("run1_fit.scn")), plainRows);
+  EXPECT_EQ(plainRows, twelvePointRows());
+}
+
+TEST_F(RunTest, TheLastPathWinsAndTheFirstIsNeverTouched) {
+  writeFile(path("second.txt"), twelvePoints());
+  const ProcessResult result =
+      runScanfit({"first.txt", "second.txt"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "second.txt open for reading.\n");
+  EXPECT_FALSE(QFile::exists(path("first.txt")));
+}
+
+TEST_F(RunTest, WildcardsAreExpandedLikeAShellWould) {
+  writeFile(path("a.txt"), twelvePoints());
+  writeFile(path("b.txt"), twelvePoints());
+  const ProcessResult result = runScanfit({"?.txt"}, dir.path());
+  EXPECT_EQ(result.err, "b.txt open for reading.\n");
+  EXPECT_TRUE(QFile::exists(path("b_fit.scn")));
+  EXPECT_FALSE(QFile::exists(path("a_fit.scn")));
+}
+
+TEST_F(RunTest, AbsoluteAndNonAsciiPathsOpen) {
+  const QString name = QString::fromUtf8("donn\xc3\xa9" "es vol.1.txt");
+  writeFile(path(name), twelvePoints());
+  const ProcessResult result =
+      runScanfit({QDir(dir.path()).absoluteFilePath(name)}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "donn\xc3\xa9" "es vol.1.txt open for reading.\n");
+  EXPECT_TRUE(QFile::exists(path(QString::fromUtf8("donn\xc3\xa9" "es vol.fit"))));
+}
+
+TEST_F(RunTest, AnEmptyBaseNameGivesOutputsThatStartWithTheSuffix) {
+  writeFile(path(".scan"), twelvePoints());
+  const ProcessResult result = runScanfit({".scan"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(listDir(dir.path()),
+            (QStringList{".fit", ".scan", "_fit.scn", "_fit.ver", "_high.scn",
+                         "_low.scn"}));
+}
+
+TEST_F(RunTest, OutputsOfAnEarlierRunAreReplaced) {
+  writeFile(path("run1.txt"), twelvePoints());
+  for (const QString& name : kAsciiOutputs)
+    writeFile(path(name), QByteArray(100000, 'x'));
+  EXPECT_EQ(runScanfit({"run1.txt"}, dir.path()).status, 0);
+  EXPECT_EQ(readFile(path("run1_fit.scn")), twelvePointRows());
+  EXPECT_EQ(readFile(path("run1.fit")), QByteArray());
+}
+
+TEST_F(RunTest, AnInputThatIsOneOfItsOwnOutputsIsRefusedAndKept) {
+  const QByteArray points = twelvePoints();
+  writeFile(path("run1.fit"), points);
+  writeFile(path("flight.txt"), points);
+  ASSERT_EQ(link(QFile::encodeName(path("flight.txt")).constData(),
+                 QFile::encodeName(path("flight_low.scn")).constData()), 0);
+  writeFile(path("other.txt"), points);
+  ASSERT_TRUE(QFile::link("other.txt", path("other_fit.ver")));
+
+  const struct {
+    const char* input;
+    QByteArray err;
+  } cases[] = {
+      {"run1.fit", "Cannot read from: run1.fit\n"
+                   "The input is also an output of this run: run1.fit\n"},
+      {"flight.txt", "Cannot read from: flight.txt\n"
+                     "The input is also an output of this run: flight_low.scn\n"},
+      {"other.txt", "Cannot read from: other.txt\n"
+                    "The input is also an output of this run: other_fit.ver\n"},
+  };
+  const QStringList before = listDir(dir.path());
+  for (const auto& c : cases) {
+    const ProcessResult result = runScanfit({c.input}, dir.path());
+    EXPECT_EQ(result.status, 255) << c.input;
+    EXPECT_EQ(result.err, c.err) << c.input;
+    EXPECT_EQ(readFile(path(c.input)), points) << c.input;
+  }
+  EXPECT_EQ(listDir(dir.path()), before);
+}
+
+TEST_F(RunTest, AnOutputThatCannotBeWrittenFailsAndLeavesEarlierOutputs) {
+  writeFile(path("run1.txt"), twelvePoints());
+  writeFile(path("run1_fit.ver"), "earlier\n");
+  QDir(dir.path()).mkdir("run1_high.scn");
+  const ProcessResult result = runScanfit({"run1.txt"}, dir.path());
+  EXPECT_EQ(result.status, 255);
+  EXPECT_TRUE(result.err.startsWith("run1.txt open for reading.\n"
+                                    "Cannot write to: run1_high.scn\n"))
+      << result.err.constData();
+  EXPECT_EQ(readFile(path("run1_fit.ver")), "earlier\n");
+  EXPECT_EQ(listDir(dir.path()),
+            (QStringList{"run1.txt", "run1_fit.ver", "run1_high.scn"}));
+}
+
+TEST_F(RunTest, ARunOutOfDiskSpaceFailsWithoutPartialOutput) {
+  QByteArray many;
+  for (int i = 0; i < 4000; ++i) many += twelvePoints();
+  writeFile(path("big.txt"), many);
+  writeFile(path("big_fit.scn"), "earlier\n");
+  // A file size limit of 100 KiB stands in for a full disk: writes past it
+  // fail with EFBIG once SIGXFSZ is ignored.
+  const ProcessResult result =
+      runShell(QString("trap '' XFSZ; ulimit -f 100; exec '%1' big.txt")
+                   .arg(SCANFIT_BINARY),
+               dir.path());
+  EXPECT_EQ(result.status, 255);
+  EXPECT_TRUE(result.err.startsWith("big.txt open for reading.\n"
+                                    "Cannot write to: big_fit.scn\n"))
+      << result.err.constData();
+  EXPECT_EQ(readFile(path("big_fit.scn")), "earlier\n");
+  EXPECT_EQ(listDir(dir.path()), (QStringList{"big.txt", "big_fit.scn"}));
+}
+
+}  // namespace

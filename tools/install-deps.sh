@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building and testing scanfit needs on Debian 12, skipping
+# what is already there. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(cmake make g++ qt6-base-dev libgtest-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
