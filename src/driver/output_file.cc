@@ -14,7 +14,7 @@ bool OutputFile::fail() {
 
 bool OutputFile::open(const QString& name) {
   file.setFileName(name);
-  return file.open(QIODevice::WriteOnly) || fail();
+  return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || fail();
 }
 
 bool OutputFile::flush() {

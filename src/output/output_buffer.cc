@@ -18,8 +18,18 @@ void OutputBuffer::append(const char* bytes, size_t n) {
 
 void OutputBuffer::flush() {
   if (!device || pending.empty()) return;
-  const qint64 size = static_cast<qint64>(pending.size());
-  if (!writeFailed && device->write(pending.data(), size) != size)
-    writeFailed = true;
+  // A short write is retried: only the failing call leaves the device's
+  // error text (for instance "File too large") to report.
+  const char* next = pending.data();
+  qint64 left = static_cast<qint64>(pending.size());
+  while (!writeFailed && left > 0) {
+    const qint64 written = device->write(next, left);
+    if (written <= 0) {
+      writeFailed = true;
+      break;
+    }
+    next += written;
+    left -= written;
+  }
   pending.clear();
 }
