@@ -1,0 +1,95 @@
+#include "output/point_outputs.h"
+
+#include <cstdint>
+
+#include "analysis/residual_class.h"
+#include "output/fixed_format.h"
+#include "scan/point_record.h"
+
+namespace {
+
+constexpr int kRowEndWidth = 10;
+
+constexpr size_t kPointRowCapacity =
+    fixedTextCapacity(9, 6) + fixedTextCapacity(11, 6) +
+    fixedTextCapacity(12, 6) + fixedTextCapacity(10, 3) +
+    3 * shortTextCapacity(4) + 2 * fixedTextCapacity(10, 3) + kRowEndWidth;
+
+struct ClassOutputs {
+  OutputBuffer& fit;
+  OutputBuffer& high;
+  OutputBuffer& low;
+
+  OutputBuffer* forResidual(float residual) const {
+    switch (classifyResidual(residual)) {
+      case ResidualClass::Fit:
+        return &fit;
+      case ResidualClass::High:
+        return &high;
+      case ResidualClass::Low:
+        return &low;
+      case ResidualClass::Unclassified:
+        break;
+    }
+    return nullptr;
+  }
+};
+
+char* formatPointRow(char* p, const ScanData& data, size_t i) {
+  p = appendFixed(p, data.col0[i], 9, 6);
+  p = appendFixed(p, data.latitude[i], 11, 6);
+  p = appendFixed(p, data.longitude[i], 12, 6);
+  p = appendFixed(p, data.elevation[i], 10, 3);
+  p = appendShort(p, data.col4[i], 4);
+  p = appendShort(p, data.sweepIndex[i], 4);
+  if (data.sevenColumns) {
+    // A binary-read store can carry the flag without the column; keep the
+    // layout rather than read past the end.
+    p = appendShort(p, i < data.col6.size() ? data.col6[i] : short(0), 4);
+  }
+  p = appendFixed(p, data.residual[i], 10, 3);
+  p = appendFixed(p, data.pointSigma[i], 10, 3);
+  return appendRowEnd(p, kRowEndWidth);
+}
+
+PointRecord pointRecord(const ScanData& data, size_t i) {
+  PointRecord r;
+  r.col0E7 = toE7(data.col0[i]);
+  r.latitudeE7 = toE7(data.latitude[i]);
+  r.longitudeE7 = toE7(data.longitude[i]);
+  r.elevationE3 = toE3(data.elevation[i]);
+  r.col4Byte = static_cast<uint8_t>(data.col4[i]);
+  r.sweepIndexByte = static_cast<uint8_t>(data.sweepIndex[i]);
+  return r;
+}
+
+}  // namespace
+
+void writeTextPoints(const ScanData& data, OutputBuffer& fit,
+                     OutputBuffer& high, OutputBuffer& low) {
+  const ClassOutputs outputs{fit, high, low};
+  const size_t n = data.col0.size();
+  for (size_t i = 0; i < n; ++i) {
+    OutputBuffer* out = outputs.forResidual(data.residual[i]);
+    if (!out) continue;
+    char row[kPointRowCapacity];
+    const char* end = formatPointRow(row, data, i);
+    out->append(row, static_cast<size_t>(end - row));
+    out->flushIfFull();
+  }
+}
+
+void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
+                       OutputBuffer& high, OutputBuffer& low) {
+  const ClassOutputs outputs{fit, high, low};
+  const size_t n = data.col0.size();
+  for (size_t i = 0; i < n; ++i) {
+    OutputBuffer* out = outputs.forResidual(data.residual[i]);
+    if (!out) continue;
+    char* bytes = out->reserve(kPointRecordSize);
+    encodePointRecord(pointRecord(data, i),
+                      reinterpret_cast<unsigned char*>(bytes));
+    out->commit(bytes + kPointRecordSize);
+    out->flushIfFull();
+  }
+}
