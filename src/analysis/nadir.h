@@ -1,0 +1,21 @@
+// The nadir record of one fitted scan line: the point straight below the
+// scanner (sweep index 125), or a record interpolated to that sweep index
+// from its nearest neighbours. Kept apart from the line fit because it only
+// reads the fit's results, and so it can be exercised on hand-made columns.
+#ifndef SCANFIT_ANALYSIS_NADIR_H_
+#define SCANFIT_ANALYSIS_NADIR_H_
+
+#include "scan/scan_data.h"
+
+// Sweep index of the nadir and the sigma a line must stay below to give a
+// record at all.
+constexpr short kNadirSweepIndex = 125;
+constexpr float kNadirSigmaLimit = 3.0f;
+
+// Appends at most one record to nadirCol0/nadirLatitude/nadirLongitude/
+// nadirElevation for the line of points first..last (both included). Needs
+// the line's distance and pointSigma already written and its slope and
+// intercept as the last entries of lineSlope and lineIntercept.
+void appendNadirRecord(ScanData& data, int first, int last);
+
+#endif  // SCANFIT_ANALYSIS_NADIR_H_
