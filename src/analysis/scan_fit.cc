@@ -22,6 +22,7 @@
 // and infinity are legitimate results and are stored like any other.
 #include <cmath>
 
+#include "analysis/cosine_cache.h"
 #include "analysis/nadir.h"
 #include "scan/scan_data.h"
 
@@ -90,7 +91,7 @@ LineColumns lineColumns(ScanData& data, int first, int count) {
 // Ground distance of every point from the line's first point, on a flat
 // earth: metres north from the latitude difference, metres east from the
 // longitude difference shrunk by the cosine of the point's own latitude.
-LineSums computeDistances(const LineColumns& line) {
+LineSums computeDistances(const LineColumns& line, CosineCache& cosines) {
   const Extended firstLatitude = line.latitude[0];
   const Extended firstLongitude = line.longitude[0];
   const Extended metresPerDegree = kMetresPerDegree;
@@ -102,7 +103,7 @@ LineSums computeDistances(const LineColumns& line) {
     const float angle =
         static_cast<float>(Extended(line.latitude[i]) * kDegreesToRadians);
     const Extended east =
-        (std::cos(Extended(angle)) * longitudeStep) * metresPerDegree;
+        (cosines.cos(angle) * longitudeStep) * metresPerDegree;
     const float northSquared = static_cast<float>(north * north);
     line.distance[i] = static_cast<float>(std::sqrt(east * east + northSquared));
     sums.distance = addRounded(sums.distance, line.distance[i]);
@@ -235,9 +236,10 @@ void writePointResults(const LineColumns& line, float slope, float intercept,
 
 // Fits the line of `count` points from `first`, appends its results and
 // writes its points. Returns the threshold in force for the next line.
-float fitLine(ScanData& data, int first, int count, float threshold) {
+float fitLine(ScanData& data, int first, int count, float threshold,
+              CosineCache& cosines) {
   const LineColumns line = lineColumns(data, first, count);
-  LineSums sums = computeDistances(line);
+  LineSums sums = computeDistances(line, cosines);
   const FirstFit firstFit = fitAllPoints(line, sums);
   threshold = renewedThreshold(line, firstFit, threshold);
   const int used = rejectAboveThreshold(line, firstFit, threshold, sums);
@@ -267,11 +269,12 @@ float fitLine(ScanData& data, int first, int count, float threshold) {
 // The last line has no end marker in lineStart and is never fitted.
 void ScanData::fitScanLines() {
   float threshold = kInitialThreshold;
+  CosineCache cosines;
   for (size_t k = 0; k + 1 < lineStart.size(); ++k) {
     const int first = lineStart[k];
     const int count = lineStart[k + 1] - first;
     if (count <= kMaxPointsOfSkippedLine) continue;
-    threshold = fitLine(*this, first, count, threshold);
+    threshold = fitLine(*this, first, count, threshold, cosines);
     appendNadirRecord(*this, first, first + count - 1);
   }
 }
