@@ -1,0 +1,331 @@
+#include "scan/ascii_line_parser.h"
+
+#include "scan/number_parse.h"
+#include "scan/scan_data.h"
+#include "scan/text_decoding.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+PointColumns PointColumns::of(ScanData& data) {
+  return {&data.col0,      &data.latitude, &data.longitude, &data.elevation,
+          &data.col4,      &data.sweepIndex, &data.col6};
+}
+
+namespace {
+
+// What a byte is to a plain line.
+enum ByteClass : unsigned char {
+  kField,     // 0x21..0x7E: part of a field
+  kBlank,     // tab, vertical tab, form feed, space: white space to Qt
+  kLineFeed,  // ends the line
+  kReturn,    // carriage return: removed by QTextStream, wherever it is
+  kOther,     // NUL, other control bytes, DEL, bytes >= 0x80: Qt's path
+};
+
+constexpr std::array<unsigned char, 256> makeByteClasses() {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    if (c >= 0x21 && c <= 0x7E)
+      classes[c] = kField;
+    else if (c == 0x09 || c == 0x0B || c == 0x0C || c == 0x20)
+      classes[c] = kBlank;
+    else if (c == 0x0A)
+      classes[c] = kLineFeed;
+    else if (c == 0x0D)
+      classes[c] = kReturn;
+    else
+      classes[c] = kOther;
+  }
+  return classes;
+}
+
+constexpr std::array<unsigned char, 256> kByteClasses = makeByteClasses();
+
+inline unsigned char classOf(char c) {
+  return kByteClasses[static_cast<unsigned char>(c)];
+}
+
+enum class LineScan { kPlain, kReturnInside, kNotPlain };
+
+constexpr int kFloatFields = 4;
+constexpr int kMaxStoredFields = 7;
+
+}  // namespace
+
+// One plain line, tokenised: its field count and its first seven fields,
+// converted where the fast scanners matched them.
+struct AsciiLineParser::PlainLine {
+  const char* lineFeed;  // the line's line feed (or the sentinel)
+  const char* textEnd;   // end of the text: the line feed, or a carriage
+                         // return right before it
+  std::int64_t fields;   // as simplified().split(" ") counts them
+  unsigned slowFields;   // bit k: field k needs Qt's conversion
+  float floats[kFloatFields];
+  short shorts[kMaxStoredFields - kFloatFields];
+  const char* fieldBegin[kMaxStoredFields];
+  const char* fieldEnd[kMaxStoredFields];
+};
+
+namespace {
+
+// Tokenises the line at `p`. Plain: the line is all field bytes and blanks,
+// with at most one carriage return, right before its line feed. Reads
+// nothing past the line feed.
+inline LineScan scanPlainLine(const char* p,
+                              AsciiLineParser::PlainLine* line) {
+  std::int64_t n = 0;
+  unsigned slow = 0;
+  for (;;) {
+    const unsigned char k = classOf(*p);
+    if (k == kBlank) {
+      ++p;
+      continue;
+    }
+    if (k != kField) {
+      if (k == kLineFeed) {
+        line->textEnd = p;
+        line->lineFeed = p;
+        break;
+      }
+      if (k == kReturn && p[1] == '\n') {
+        line->textEnd = p;
+        line->lineFeed = p + 1;
+        break;
+      }
+      return k == kReturn ? LineScan::kReturnInside : LineScan::kNotPlain;
+    }
+    const char* const fieldBegin = p;
+    const char* q = nullptr;
+    if (n < kFloatFields)
+      q = scanFloatField(p, &line->floats[n]);
+    else if (n < kMaxStoredFields)
+      q = scanShortField(p, &line->shorts[n - kFloatFields]);
+    if (q == nullptr) {
+      q = p;
+      if (n < kMaxStoredFields) slow |= 1u << n;
+    } else if (classOf(*q) == kField) {
+      slow |= 1u << n;  // the field goes on past the number
+    }
+    while (classOf(*q) == kField) ++q;
+    if (n < kMaxStoredFields) {
+      line->fieldBegin[n] = fieldBegin;
+      line->fieldEnd[n] = q;
+    }
+    ++n;
+    p = q;
+  }
+  // A blank line is one empty part to split().
+  line->fields = n == 0 ? 1 : n;
+  line->slowFields = slow;
+  return LineScan::kPlain;
+}
+
+}  // namespace
+
+AsciiLineParser::AsciiLineParser(PointColumns columns, std::string* messages)
+    : columns_(columns), messages_(messages) {}
+
+std::int64_t AsciiLineParser::parse(char* begin, char* end,
+                                    std::int64_t streamOffset,
+                                    std::int64_t firstLineIndex,
+                                    bool endsInput) {
+  rangeBegin_ = begin;
+  rangeEnd_ = end;
+  rangeOffset_ = streamOffset;
+  endsInput_ = endsInput;
+  // The input's last line has no line feed: a sentinel ends it for the
+  // scanners, which never read past a line feed.
+  if (endsInput) *end = '\n';
+
+  const char* p = begin;
+  std::int64_t lines = 0;
+  while (p < end || (endsInput && p == end)) {
+    p = parsePlainOrOther(p, firstLineIndex + lines);
+    ++lines;
+  }
+  return lines;
+}
+
+const char* AsciiLineParser::parsePlainOrOther(const char* line,
+                                               std::int64_t index) {
+  PlainLine scan;
+  switch (scanPlainLine(line, &scan)) {
+    case LineScan::kPlain:
+      finishPlainLine(line, scan.textEnd, scan, index);
+      return scan.lineFeed + 1;
+    case LineScan::kReturnInside:
+      return parseWithCarriageReturns(line, index);
+    case LineScan::kNotPlain:
+      break;
+  }
+  return parseNotPlain(line, index);
+}
+
+const char* AsciiLineParser::parseWithCarriageReturns(const char* line,
+                                                      std::int64_t index) {
+  const char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
+  const char* const lineFeed = static_cast<const char*>(
+      std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
+  // QTextStream drops every carriage return: the line is its other bytes.
+  scratch_.clear();
+  for (const char* p = line; p < lineFeed; ++p) {
+    const unsigned char k = classOf(*p);
+    if (k == kReturn) continue;
+    if (k == kOther) return parseNotPlain(line, index);
+    scratch_.push_back(*p);
+  }
+  scratch_.push_back('\n');
+  PlainLine scan;
+  scanPlainLine(scratch_.data(), &scan);  // plain: no return is left
+  finishPlainLine(scratch_.data(), scan.textEnd, scan, index);
+  return lineFeed + 1;
+}
+
+const char* AsciiLineParser::parseNotPlain(const char* line,
+                                           std::int64_t index) {
+  const char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
+  const std::int64_t offset = rangeOffset_ + (line - rangeBegin_);
+  const char* lineFeed = static_cast<const char*>(
+      std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
+  for (;;) {
+    const bool hasLineFeed = !(endsInput_ && lineFeed == rangeEnd_);
+    QString text = decodeLineLikeTextStream(
+        line, hasLineFeed ? lineFeed + 1 : lineFeed, offset);
+    if (!hasLineFeed) {
+      parseTextLine(text, index);
+      return lineFeed + 1;
+    }
+    if (!text.isEmpty() && text.back() == u'\n') {
+      text.chop(1);
+      parseTextLine(text, index);
+      return lineFeed + 1;
+    }
+    // QTextStream swallowed the line feed (lineFeedMayVanish): its text
+    // line goes on to the next line feed.
+    const char* const next = static_cast<const char*>(std::memchr(
+        lineFeed + 1, '\n', static_cast<size_t>(searchEnd - (lineFeed + 1))));
+    if (next == nullptr) {
+      // Only if the caller broke the contract on the range's end.
+      parseTextLine(text, index);
+      return rangeEnd_;
+    }
+    lineFeed = next;
+  }
+}
+
+void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
+  // The part count of simplified().split(" "): runs of non-white-space
+  // characters, and one empty part for a blank line.
+  std::int64_t runs = 0;
+  bool inRun = false;
+  for (const QChar c : line) {
+    if (c.isSpace()) {
+      inRun = false;
+    } else if (!inRun) {
+      inRun = true;
+      ++runs;
+    }
+  }
+  const std::int64_t fields = runs == 0 ? 1 : runs;
+  if (!accepts(fields)) {
+    // toLatin1().constData() as a C string: "?" for characters outside
+    // Latin-1, and the text ends at a NUL.
+    const QByteArray latin1 = line.toLatin1();
+    appendRejection(index, fields, latin1.constData(),
+                    std::strlen(latin1.constData()));
+    return;
+  }
+  const QStringList parts =
+      line.simplified().split(QStringLiteral(" "), Qt::KeepEmptyParts);
+  columns_.col0->push_back(qtStringToFloat(parts[0]));
+  columns_.latitude->push_back(qtStringToFloat(parts[1]));
+  columns_.longitude->push_back(qtStringToFloat(parts[2]));
+  columns_.elevation->push_back(qtStringToFloat(parts[3]));
+  columns_.col4->push_back(qtStringToShort(parts[4]));
+  columns_.sweepIndex->push_back(qtStringToShort(parts[5]));
+  if (fields == 7) columns_.col6->push_back(qtStringToShort(parts[6]));
+}
+
+void AsciiLineParser::finishPlainLine(const char* text, const char* textEnd,
+                                      const PlainLine& scan,
+                                      std::int64_t index) {
+  if (!accepts(scan.fields)) {
+    appendRejection(index, scan.fields, text,
+                    static_cast<std::size_t>(textEnd - text));
+    return;
+  }
+  float floats[kFloatFields];
+  short shorts[kMaxStoredFields - kFloatFields];
+  std::memcpy(floats, scan.floats, sizeof floats);
+  std::memcpy(shorts, scan.shorts, sizeof shorts);
+  if (scan.slowFields != 0) {
+    for (int k = 0; k < scan.fields; ++k) {
+      if (!(scan.slowFields & (1u << k))) continue;
+      if (k < kFloatFields)
+        floats[k] = qtFieldToFloat(scan.fieldBegin[k], scan.fieldEnd[k]);
+      else
+        shorts[k - kFloatFields] =
+            qtFieldToShort(scan.fieldBegin[k], scan.fieldEnd[k]);
+    }
+  }
+  columns_.col0->push_back(floats[0]);
+  columns_.latitude->push_back(floats[1]);
+  columns_.longitude->push_back(floats[2]);
+  columns_.elevation->push_back(floats[3]);
+  columns_.col4->push_back(shorts[0]);
+  columns_.sweepIndex->push_back(shorts[1]);
+  if (scan.fields == 7) columns_.col6->push_back(shorts[2]);
+}
+
+bool AsciiLineParser::accepts(std::int64_t fields) {
+  // The input's first line decides the form.
+  if (form_ == 0) form_ = fields == 7 ? 7 : 6;
+  return fields == form_;
+}
+
+void AsciiLineParser::appendRejection(std::int64_t index, std::int64_t fields,
+                                      const char* text, std::size_t length) {
+  ++badLines_;
+  char number[24];
+  std::string& out = *messages_;
+  // Exact room for a long line's text, rather than a doubling copy.
+  if (length >= (std::size_t(1) << 20) && length > out.capacity() - out.size())
+    out.reserve(out.size() + length + 2 * sizeof number + 3);
+  out.append(number, std::to_chars(number, number + sizeof number, index).ptr);
+  out.push_back(' ');
+  out.append(number, std::to_chars(number, number + sizeof number, fields).ptr);
+  out.push_back(' ');
+  out.append(text, length);
+  out.push_back('\n');
+}
+
+std::int64_t countTextLines(const char* begin, const char* end,
+                            std::int64_t streamOffset) {
+  std::int64_t lines = std::count(begin, end, '\n');
+  // Only a line feed that starts a 16384-byte chunk right after a byte of
+  // an unfinished sequence can vanish. The decoder is in its initial state
+  // after every line feed byte, swallowed or not, so the bytes since the
+  // previous line feed tell.
+  const std::int64_t endOffset = streamOffset + (end - begin);
+  std::int64_t boundary =
+      (streamOffset / kTextStreamChunkSize + 1) * kTextStreamChunkSize;
+  for (; boundary < endOffset; boundary += kTextStreamChunkSize) {
+    const char* const lineFeed = begin + (boundary - streamOffset);
+    if (*lineFeed != '\n' ||
+        !lineFeedMayVanish(boundary, static_cast<unsigned char>(lineFeed[-1])))
+      continue;
+    const char* lineStart = static_cast<const char*>(
+        memrchr(begin, '\n', static_cast<std::size_t>(lineFeed - begin)));
+    lineStart = lineStart == nullptr ? begin : lineStart + 1;
+    const QString text = decodeLineLikeTextStream(
+        lineStart, lineFeed + 1, streamOffset + (lineStart - begin));
+    if (text.isEmpty() || text.back() != u'\n') --lines;
+  }
+  return lines;
+}

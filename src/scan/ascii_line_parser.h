@@ -1,0 +1,113 @@
+// The core of the ASCII scanner file reader: converts a byte range of
+// complete text lines into point-column appends and rejection messages,
+// with the result of Qt 6's literal path (QTextStream::readAll, split at
+// "\n", simplified, split at " ", toFloat / toShort(…, 10)) to the bit.
+//
+// Plain lines (every byte in 0x09, 0x0B, 0x0C, 0x20..0x7E, with a carriage
+// return allowed anywhere) are tokenised in place and converted with the
+// fast scanners of number_parse.h; a field outside their grammar goes to Qt.
+// Any other line (a byte >= 0x80, NUL, another control byte) is decoded as
+// QTextStream decodes it (text_decoding.h) and goes through Qt whole.
+//
+// The parser holds no input: it only appends. Two parsers with their own
+// columns and messages can convert two parts of a block at once, to be
+// joined in order (the form must be decided first, from the input's first
+// line, and each part must start where a line starts, after a line feed
+// that is not lineFeedMayVanish, with its own first line index).
+#ifndef SCANFIT_SCAN_ASCII_LINE_PARSER_H_
+#define SCANFIT_SCAN_ASCII_LINE_PARSER_H_
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ScanData;
+
+// Where accepted points go: the seven input columns of a ScanData, or
+// columns of a worker that are appended to the store later, in order.
+struct PointColumns {
+  std::vector<float>* col0;
+  std::vector<float>* latitude;
+  std::vector<float>* longitude;
+  std::vector<float>* elevation;
+  std::vector<short>* col4;
+  std::vector<short>* sweepIndex;
+  std::vector<short>* col6;  // seven-column form only
+
+  static PointColumns of(ScanData& data);
+};
+
+class AsciiLineParser {
+ public:
+  // Appends accepted points to `columns` and one message line per rejected
+  // line to `messages` ("<index> <fields> <text>\n").
+  AsciiLineParser(PointColumns columns, std::string* messages);
+
+  // The form: 0 until a first line decides it, then 6 or 7 fields. Unless
+  // set beforehand, the first line the parser sees decides it (7 fields:
+  // seven-column form; any other count: six-column form).
+  int form() const { return form_; }
+  void setForm(int fields) { form_ = fields; }
+
+  // Converts the lines in [begin, end), the first of which has index
+  // `firstLineIndex` and starts at byte offset `streamOffset` of the input
+  // (offsets count every byte of the input, a byte-order mark too).
+  // `begin` is at a line start. Unless `endsInput`, end[-1] is a line feed
+  // for which lineFeedMayVanish is false. With `endsInput`, the bytes after
+  // the last line feed (none, for an input that ends in a line feed) form
+  // the input's last line, and *end must be writable (a sentinel goes
+  // there). Returns the number of text lines converted.
+  std::int64_t parse(char* begin, char* end, std::int64_t streamOffset,
+                     std::int64_t firstLineIndex, bool endsInput);
+
+  // Converts one line given as text (as QTextStream decoded it, without
+  // its line feed). Used for lines that are not plain, and for inputs that
+  // QTextStream decodes as UTF-16 or UTF-32.
+  void parseTextLine(const QString& line, std::int64_t index);
+
+  // Rejected lines so far.
+  std::int64_t badLines() const { return badLines_; }
+
+  // A tokenised plain line (defined in the .cc).
+  struct PlainLine;
+
+ private:
+
+  // Each returns the start of the next line (past end, after the last).
+  const char* parsePlainOrOther(const char* line, std::int64_t index);
+  const char* parseWithCarriageReturns(const char* line, std::int64_t index);
+  const char* parseNotPlain(const char* line, std::int64_t index);
+
+  void finishPlainLine(const char* text, const char* textEnd,
+                       const PlainLine& scan, std::int64_t index);
+  bool accepts(std::int64_t fields);
+  void appendRejection(std::int64_t index, std::int64_t fields,
+                       const char* text, std::size_t length);
+
+  PointColumns columns_;
+  std::string* messages_;
+  int form_ = 0;
+  std::int64_t badLines_ = 0;
+
+  // Valid during parse(): the range and its offset.
+  const char* rangeBegin_ = nullptr;
+  const char* rangeEnd_ = nullptr;
+  std::int64_t rangeOffset_ = 0;
+  bool endsInput_ = false;
+
+  // A line without its carriage returns; reused, grows to the longest one.
+  std::string scratch_;
+};
+
+// The number of text lines QTextStream sees in [begin, end), a range as
+// AsciiLineParser::parse takes it without endsInput, at byte offset
+// `streamOffset` of the input: its line feeds, less those that QTextStream
+// swallows (lineFeedMayVanish). It gives the first line index of a later
+// part of a block that a second parser converts at the same time.
+std::int64_t countTextLines(const char* begin, const char* end,
+                            std::int64_t streamOffset);
+
+#endif  // SCANFIT_SCAN_ASCII_LINE_PARSER_H_
