@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds scanfit, its tools and its tests into build/
-# (or the folder given as the first argument).
+# Configures and builds scanfit, its tools and its tests into build/ (or the
+# folder given as the first argument); further arguments go to CMake.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+shift || true
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"

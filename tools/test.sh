@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # From a fresh Debian 12 machine: installs what is missing, builds, and runs
-# the whole test suite.
+# the whole test suite twice: on the release build, and on a build in which
+# address and undefined-behaviour checks stop the program at the first fault.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/install-deps.sh"
+
 "$root/tools/build.sh" "$root/build"
 ctest --test-dir "$root/build" -j "$(nproc)" --output-on-failure
+
+"$root/tools/build.sh" "$root/build-sanitize" -DSCANFIT_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir "$root/build-sanitize" -j "$(nproc)" --output-on-failure

@@ -13,6 +13,7 @@
 #include "driver/output_file.h"
 #include "output/line_outputs.h"
 #include "output/point_outputs.h"
+#include "scan/input_open.h"
 #include "scan/scan_data.h"
 
 namespace {
@@ -106,10 +107,11 @@ int runScanfit(const std::vector<std::string>& args) {
   if (!ver.open(names.ver) || !fit.open(names.fit)) return -1;
   reportInput(inputInfo, binaryInput);
 
-  if (binaryInput)
-    data.readBinary();
-  else
-    data.readAscii(std::cerr);
+  const int points = binaryInput ? data.readBinary() : data.readAscii(std::cerr);
+  if (points < 0) {
+    reportTooManyPoints(commandLine.inputName);
+    return -1;
+  }
   data.fitScanLines();
 
   writeVerFile(ver.buffer, data);

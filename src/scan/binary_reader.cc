@@ -4,6 +4,7 @@
 // reads to its end the same way.
 #include <QFile>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -32,7 +33,13 @@ void appendRecords(ScanData& data, const unsigned char* bytes, size_t count) {
 
 int ScanData::openBinary(const QString& name) {
   openInputOrExit(file, name);
-  reservePoints(static_cast<size_t>(inputSizeHint(file) / kPointRecordSize));
+  // A file's size tells its point count before anything is read.
+  const qint64 points = inputSizeHint(file) / kPointRecordSize;
+  if (points > kMaxInputPoints) {
+    reportTooManyPoints(name);
+    std::exit(-1);
+  }
+  reservePoints(static_cast<size_t>(points));
   return 0;
 }
 
@@ -45,6 +52,8 @@ int ScanData::readBinary() {
     if (got <= 0) break;
     held += static_cast<size_t>(got);
     const size_t records = held / kPointRecordSize;
+    // A stream without a size (a pipe) is counted as it comes.
+    if (col0.size() + records > size_t(kMaxInputPoints)) return -1;
     appendRecords(*this, block.data(), records);
     const size_t used = records * kPointRecordSize;
     std::memmove(block.data(), block.data() + used, held - used);

@@ -11,6 +11,12 @@
 // the process with status -1.
 void openInputOrExit(QFile& file, const QString& name);
 
+// Points are indexed by int: an input with more points, or text lines, than
+// an int can count is refused. Writes "Cannot read from: ", the name, and
+// the reason to standard error.
+constexpr qint64 kMaxInputPoints = 2147483647;
+void reportTooManyPoints(const QString& name);
+
 // Size of the opened input in bytes, or 0 for a pipe or other stream.
 qint64 inputSizeHint(const QFile& file);
 
