@@ -18,14 +18,21 @@ constexpr qint64 kRecordsPerBlock = 1 << 16;
 
 // Append the decoded records of `count` whole records at `bytes`.
 void appendRecords(ScanData& data, const unsigned char* bytes, size_t count) {
+  const size_t first = data.col0.size();
+  for (std::vector<float>* column :
+       {&data.col0, &data.latitude, &data.longitude, &data.elevation})
+    column->resize(first + count);
+  data.col4.resize(first + count);
+  data.sweepIndex.resize(first + count);
   for (size_t r = 0; r < count; ++r, bytes += kPointRecordSize) {
     const PointRecord record = decodePointRecord(bytes);
-    data.col0.push_back(fromE7(record.col0E7));
-    data.latitude.push_back(fromE7(record.latitudeE7));
-    data.longitude.push_back(fromE7(record.longitudeE7));
-    data.elevation.push_back(fromE3(record.elevationE3));
-    data.col4.push_back(record.col4Byte);
-    data.sweepIndex.push_back(record.sweepIndexByte);
+    const size_t i = first + r;
+    data.col0[i] = fromE7(record.col0E7);
+    data.latitude[i] = fromE7(record.latitudeE7);
+    data.longitude[i] = fromE7(record.longitudeE7);
+    data.elevation[i] = fromE3(record.elevationE3);
+    data.col4[i] = record.col4Byte;
+    data.sweepIndex[i] = record.sweepIndexByte;
   }
 }
 
