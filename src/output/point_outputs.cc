@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "analysis/residual_class.h"
+#include "output/chunked_points.h"
 #include "output/fixed_format.h"
 #include "scan/point_record.h"
 
@@ -67,29 +68,30 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 
 void writeTextPoints(const ScanData& data, OutputBuffer& fit,
                      OutputBuffer& high, OutputBuffer& low) {
-  const ClassOutputs outputs{fit, high, low};
-  const size_t n = data.col0.size();
-  for (size_t i = 0; i < n; ++i) {
-    OutputBuffer* out = outputs.forResidual(data.residual[i]);
-    if (!out) continue;
-    char row[kPointRowCapacity];
-    const char* end = formatPointRow(row, data, i);
-    out->append(row, static_cast<size_t>(end - row));
-    out->flushIfFull();
-  }
+  const auto format = [&data](size_t begin, size_t end, ClassBuffers& chunk) {
+    const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
+    for (size_t i = begin; i < end; ++i) {
+      OutputBuffer* out = outputs.forResidual(data.residual[i]);
+      if (!out) continue;
+      char* row = out->reserve(kPointRowCapacity);
+      out->commit(formatPointRow(row, data, i));
+    }
+  };
+  writeInChunks(data.col0.size(), fit, high, low, format);
 }
 
 void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
                        OutputBuffer& high, OutputBuffer& low) {
-  const ClassOutputs outputs{fit, high, low};
-  const size_t n = data.col0.size();
-  for (size_t i = 0; i < n; ++i) {
-    OutputBuffer* out = outputs.forResidual(data.residual[i]);
-    if (!out) continue;
-    char* bytes = out->reserve(kPointRecordSize);
-    encodePointRecord(pointRecord(data, i),
-                      reinterpret_cast<unsigned char*>(bytes));
-    out->commit(bytes + kPointRecordSize);
-    out->flushIfFull();
-  }
+  const auto format = [&data](size_t begin, size_t end, ClassBuffers& chunk) {
+    const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
+    for (size_t i = begin; i < end; ++i) {
+      OutputBuffer* out = outputs.forResidual(data.residual[i]);
+      if (!out) continue;
+      char* bytes = out->reserve(kPointRecordSize);
+      encodePointRecord(pointRecord(data, i),
+                        reinterpret_cast<unsigned char*>(bytes));
+      out->commit(bytes + kPointRecordSize);
+    }
+  };
+  writeInChunks(data.col0.size(), fit, high, low, format);
 }
