@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QStringList>
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -132,12 +131,9 @@ AsciiLineParser::AsciiLineParser(PointColumns columns, std::string* messages)
     : columns_(columns), messages_(messages) {}
 
 std::int64_t AsciiLineParser::parse(char* begin, char* end,
-                                    std::int64_t streamOffset,
                                     std::int64_t firstLineIndex,
                                     bool endsInput) {
-  rangeBegin_ = begin;
   rangeEnd_ = end;
-  rangeOffset_ = streamOffset;
   endsInput_ = endsInput;
   // The input's last line has no line feed: a sentinel ends it for the
   // scanners, which never read past a line feed.
@@ -190,33 +186,17 @@ const char* AsciiLineParser::parseWithCarriageReturns(const char* line,
 const char* AsciiLineParser::parseNotPlain(const char* line,
                                            std::int64_t index) {
   const char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
-  const std::int64_t offset = rangeOffset_ + (line - rangeBegin_);
-  const char* lineFeed = static_cast<const char*>(
+  const char* const lineFeed = static_cast<const char*>(
       std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
-  for (;;) {
-    const bool hasLineFeed = !(endsInput_ && lineFeed == rangeEnd_);
-    QString text = decodeLineLikeTextStream(
-        line, hasLineFeed ? lineFeed + 1 : lineFeed, offset);
-    if (!hasLineFeed) {
-      parseTextLine(text, index);
-      return lineFeed + 1;
-    }
-    if (!text.isEmpty() && text.back() == u'\n') {
-      text.chop(1);
-      parseTextLine(text, index);
-      return lineFeed + 1;
-    }
-    // QTextStream swallowed the line feed (lineFeedMayVanish): its text
-    // line goes on to the next line feed.
-    const char* const next = static_cast<const char*>(std::memchr(
-        lineFeed + 1, '\n', static_cast<size_t>(searchEnd - (lineFeed + 1))));
-    if (next == nullptr) {
-      // Only if the caller broke the contract on the range's end.
-      parseTextLine(text, index);
-      return rangeEnd_;
-    }
-    lineFeed = next;
-  }
+  // The input's last line ends at the sentinel, not at a line feed of the
+  // input: an unfinished sequence there is dropped. Any other line is
+  // decoded with its line feed, so that an unfinished sequence before it
+  // gives U+FFFD; the line feed itself always decodes as one.
+  const bool lastLine = endsInput_ && lineFeed == rangeEnd_;
+  QString text = decodeUtf8Line(line, lastLine ? lineFeed : lineFeed + 1);
+  if (!lastLine) text.chop(1);
+  parseTextLine(text, index);
+  return lineFeed + 1;
 }
 
 void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
@@ -303,29 +283,4 @@ void AsciiLineParser::appendRejection(std::int64_t index, std::int64_t fields,
   out.push_back(' ');
   out.append(text, length);
   out.push_back('\n');
-}
-
-std::int64_t countTextLines(const char* begin, const char* end,
-                            std::int64_t streamOffset) {
-  std::int64_t lines = std::count(begin, end, '\n');
-  // Only a line feed that starts a 16384-byte chunk right after a byte of
-  // an unfinished sequence can vanish. The decoder is in its initial state
-  // after every line feed byte, swallowed or not, so the bytes since the
-  // previous line feed tell.
-  const std::int64_t endOffset = streamOffset + (end - begin);
-  std::int64_t boundary =
-      (streamOffset / kTextStreamChunkSize + 1) * kTextStreamChunkSize;
-  for (; boundary < endOffset; boundary += kTextStreamChunkSize) {
-    const char* const lineFeed = begin + (boundary - streamOffset);
-    if (*lineFeed != '\n' ||
-        !lineFeedMayVanish(boundary, static_cast<unsigned char>(lineFeed[-1])))
-      continue;
-    const char* lineStart = static_cast<const char*>(
-        memrchr(begin, '\n', static_cast<std::size_t>(lineFeed - begin)));
-    lineStart = lineStart == nullptr ? begin : lineStart + 1;
-    const QString text = decodeLineLikeTextStream(
-        lineStart, lineFeed + 1, streamOffset + (lineStart - begin));
-    if (text.isEmpty() || text.back() != u'\n') --lines;
-  }
-  return lines;
 }

@@ -1,19 +1,21 @@
 // The core of the ASCII scanner file reader: converts a byte range of
 // complete text lines into point-column appends and rejection messages,
 // with the result of Qt 6's literal path (QTextStream::readAll, split at
-// "\n", simplified, split at " ", toFloat / toShort(…, 10)) to the bit.
+// "\n", simplified, split at " ", toFloat / toShort(…, 10)) to the bit,
+// except that no byte is lost where QTextStream's decoder would lose one
+// (text_decoding.h).
 //
 // Plain lines (every byte in 0x09, 0x0B, 0x0C, 0x20..0x7E, with a carriage
 // return allowed anywhere) are tokenised in place and converted with the
 // fast scanners of number_parse.h; a field outside their grammar goes to Qt.
-// Any other line (a byte >= 0x80, NUL, another control byte) is decoded as
-// QTextStream decodes it (text_decoding.h) and goes through Qt whole.
+// Any other line (a byte >= 0x80, NUL, another control byte) is decoded
+// whole (text_decoding.h) and goes through Qt.
 //
 // The parser holds no input: it only appends. Two parsers with their own
 // columns and messages can convert two parts of a block at once, to be
 // joined in order (the form must be decided first, from the input's first
-// line, and each part must start where a line starts, after a line feed
-// that is not lineFeedMayVanish, with its own first line index).
+// line, and each part must start where a line starts, with its own first
+// line index: the line feeds before it).
 #ifndef SCANFIT_SCAN_ASCII_LINE_PARSER_H_
 #define SCANFIT_SCAN_ASCII_LINE_PARSER_H_
 
@@ -53,19 +55,17 @@ class AsciiLineParser {
   void setForm(int fields) { form_ = fields; }
 
   // Converts the lines in [begin, end), the first of which has index
-  // `firstLineIndex` and starts at byte offset `streamOffset` of the input
-  // (offsets count every byte of the input, a byte-order mark too).
-  // `begin` is at a line start. Unless `endsInput`, end[-1] is a line feed
-  // for which lineFeedMayVanish is false. With `endsInput`, the bytes after
-  // the last line feed (none, for an input that ends in a line feed) form
-  // the input's last line, and *end must be writable (a sentinel goes
-  // there). Returns the number of text lines converted.
-  std::int64_t parse(char* begin, char* end, std::int64_t streamOffset,
-                     std::int64_t firstLineIndex, bool endsInput);
+  // `firstLineIndex`. `begin` is at a line start. Unless `endsInput`,
+  // end[-1] is a line feed. With `endsInput`, the bytes after the last line
+  // feed (none, for an input that ends in a line feed) form the input's last
+  // line, and *end must be writable (a sentinel goes there). Returns the
+  // number of text lines converted.
+  std::int64_t parse(char* begin, char* end, std::int64_t firstLineIndex,
+                     bool endsInput);
 
-  // Converts one line given as text (as QTextStream decoded it, without
-  // its line feed). Used for lines that are not plain, and for inputs that
-  // QTextStream decodes as UTF-16 or UTF-32.
+  // Converts one line given as decoded text, without its line feed and its
+  // carriage returns. Used for lines that are not plain, and for inputs
+  // decoded as UTF-16 or UTF-32.
   void parseTextLine(const QString& line, std::int64_t index);
 
   // Rejected lines so far.
@@ -75,7 +75,6 @@ class AsciiLineParser {
   struct PlainLine;
 
  private:
-
   // Each returns the start of the next line (past end, after the last).
   const char* parsePlainOrOther(const char* line, std::int64_t index);
   const char* parseWithCarriageReturns(const char* line, std::int64_t index);
@@ -92,22 +91,12 @@ class AsciiLineParser {
   int form_ = 0;
   std::int64_t badLines_ = 0;
 
-  // Valid during parse(): the range and its offset.
-  const char* rangeBegin_ = nullptr;
+  // Valid during parse(): the range's end, and whether it ends the input.
   const char* rangeEnd_ = nullptr;
-  std::int64_t rangeOffset_ = 0;
   bool endsInput_ = false;
 
   // A line without its carriage returns; reused, grows to the longest one.
   std::string scratch_;
 };
-
-// The number of text lines QTextStream sees in [begin, end), a range as
-// AsciiLineParser::parse takes it without endsInput, at byte offset
-// `streamOffset` of the input: its line feeds, less those that QTextStream
-// swallows (lineFeedMayVanish). It gives the first line index of a later
-// part of a block that a second parser converts at the same time.
-std::int64_t countTextLines(const char* begin, const char* end,
-                            std::int64_t streamOffset);
 
 #endif  // SCANFIT_SCAN_ASCII_LINE_PARSER_H_

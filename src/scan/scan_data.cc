@@ -7,7 +7,7 @@ void ScanData::reservePoints(size_t points) {
   // hint is cheap while an undersized one means copying every column.
   for (std::vector<float>* column : {&col0, &latitude, &longitude, &elevation})
     column->reserve(points);
-  for (std::vector<short>* column : {&col4, &sweepIndex})
+  for (std::vector<short>* column : {&col4, &sweepIndex, &col6})
     column->reserve(points);
   lineStart.reserve(std::max<size_t>(points / 100, 1024));
 }

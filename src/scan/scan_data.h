@@ -67,6 +67,9 @@ struct ScanData {
   // Read every point of the opened input into the columns, then cut the scan
   // lines. Rejected text lines are reported on `messages`. Return the number
   // of points stored (lineCount - badLineCount for text, 0 for binary).
+  // Points are indexed by int: readAscii refuses a text input of more than
+  // INT_MAX lines and returns -1, with no scan lines cut and no message of
+  // its own (the caller reports it).
   int readAscii(std::ostream& messages);
   int readBinary();
 

@@ -4,7 +4,9 @@
 #include "scan/scan_data.h"
 
 #include <QFile>
+#include <QStringConverter>
 
+#include <climits>
 #include <cstring>
 #include <sstream>
 
@@ -24,7 +26,7 @@ AsciiReadResult readWithScanData(const QString& path, std::size_t blockSize) {
   if (blockSize == 0)
     data.readAscii(messages);
   else
-    readAsciiBlocks(data, messages, blockSize);
+    readAsciiBlocks(data, messages, blockSize, INT_MAX);
   AsciiReadResult r;
   r.col0 = data.col0;
   r.latitude = data.latitude;
@@ -126,11 +128,11 @@ bool sameColumn(const char* name, const std::vector<T>& expected,
   return r;
 }
 
-::testing::AssertionResult readsLikeQt(
-    const QTemporaryDir& dir, const QByteArray& bytes,
-    std::initializer_list<std::size_t> blockSizes) {
+::testing::AssertionResult readsLike(
+    AsciiReference reference, const QTemporaryDir& dir,
+    const QByteArray& bytes, std::initializer_list<std::size_t> blockSizes) {
   const QString path = writeTestFile(dir, QStringLiteral("input.txt"), bytes);
-  const AsciiReadResult expected = readWithQtReference(path);
+  const AsciiReadResult expected = reference(path);
   ::testing::AssertionResult r = sameRead(expected, readWithScanData(path));
   if (!r) return r << " (readAscii)";
   for (const std::size_t blockSize : blockSizes) {
@@ -138,4 +140,40 @@ bool sameColumn(const char* name, const std::vector<T>& expected,
     if (!r) return r << " (block size " << blockSize << ")";
   }
   return r;
+}
+
+::testing::AssertionResult readsLikeQt(
+    const QTemporaryDir& dir, const QByteArray& bytes,
+    std::initializer_list<std::size_t> blockSizes) {
+  if (mayHitChunkEdgeFault(bytes))
+    return ::testing::AssertionFailure()
+           << "the input may hit the chunk-edge fault of QTextStream's "
+              "decoder: compare it with the whole-decoding reference";
+  return readsLike(readWithQtReference, dir, bytes, blockSizes);
+}
+
+namespace {
+
+bool decodedAsUtf8(const QByteArray& bytes) {
+  const auto encoding = QStringConverter::encodingForData(bytes);
+  return !encoding || *encoding == QStringConverter::Utf8;
+}
+
+}  // namespace
+
+bool mayHitChunkEdgeFault(const QByteArray& bytes) {
+  if (!decodedAsUtf8(bytes)) return false;
+  for (qsizetype edge = kTextStreamChunkSize; edge < bytes.size();
+       edge += kTextStreamChunkSize)
+    if (static_cast<unsigned char>(bytes[edge - 1]) >= 0x80) return true;
+  return false;
+}
+
+QByteArray avoidingChunkEdgeFault(QByteArray bytes) {
+  if (!decodedAsUtf8(bytes)) return bytes;
+  for (qsizetype edge = kTextStreamChunkSize; edge < bytes.size();
+       edge += kTextStreamChunkSize)
+    if (static_cast<unsigned char>(bytes[edge - 1]) >= 0x80)
+      bytes[edge - 1] = 'x';
+  return bytes;
 }

@@ -1,6 +1,8 @@
 #include "scan/qt_reference_reader.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QTextStream>
 
@@ -20,15 +22,11 @@ short toShortOrZero(const QString& field) {
   return ok ? value : short(0);
 }
 
-}  // namespace
-
-AsciiReadResult readWithQtReference(const QString& path) {
+// Everything after QTextStream::readAll.
+AsciiReadResult readText(const QString& text) {
   AsciiReadResult r;
-  QFile file(path);
-  file.open(QIODevice::ReadOnly | QIODevice::Text);
-  QTextStream stream(&file);
   const QStringList textLines =
-      stream.readAll().split(QStringLiteral("\n"), Qt::KeepEmptyParts);
+      text.split(QStringLiteral("\n"), Qt::KeepEmptyParts);
   r.lineCount = static_cast<int>(textLines.size());
   r.sevenColumns =
       textLines[0].simplified().split(QStringLiteral(" "), Qt::KeepEmptyParts)
@@ -55,4 +53,26 @@ AsciiReadResult readWithQtReference(const QString& path) {
   }
   r.messages = messages.str();
   return r;
+}
+
+}  // namespace
+
+AsciiReadResult readWithQtReference(const QString& path) {
+  QFile file(path);
+  file.open(QIODevice::ReadOnly | QIODevice::Text);
+  QTextStream stream(&file);
+  return readText(stream.readAll());
+}
+
+AsciiReadResult readWithWholeDecodingReference(const QString& path) {
+  QFile file(path);
+  file.open(QIODevice::ReadOnly);
+  const QByteArray bytes = file.readAll();
+  // QTextStream's choice of decoder, and its removal of every U+000D; the
+  // decoder is never flushed, as QTextStream never flushes its own.
+  QStringDecoder decoder(QStringConverter::encodingForData(bytes).value_or(
+      QStringConverter::Utf8));
+  QString text = decoder.decode(bytes);
+  text.remove(QChar(u'\r'));
+  return readText(text);
 }
