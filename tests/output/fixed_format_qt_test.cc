@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "output/fixed_format.h"
+#include "test_scale.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ TEST(FixedFormatAgainstQt, SpecialValues) {
 TEST(FixedFormatAgainstQt, RandomBitPatterns) {
   std::mt19937 random(20240611);
   std::vector<float> values(1 << 15);
-  for (int batch = 0; batch < 8; ++batch) {
+  for (int batch = 0; batch < generatedCases(8); ++batch) {
     for (float& v : values) v = floatFromBits(random());
     expectSameAsQt(values, {10, 3});
     expectSameAsQt(values, kRowFormats[batch % 3]);
@@ -139,7 +140,7 @@ TEST(FixedFormatAgainstQt, RandomBitPatterns) {
 TEST(FixedFormatAgainstQt, RandomValuesWithFractions) {
   std::mt19937 random(31337);
   std::vector<float> values(1 << 16);
-  for (int batch = 0; batch < 16; ++batch) {
+  for (int batch = 0; batch < generatedCases(16); ++batch) {
     for (float& v : values) {
       const uint32_t biasedExponent = random() % 160;
       v = floatFromBits((random() & 0x807fffffu) | biasedExponent << 23);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include "test_scale.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ TEST(AsciiReaderDifferential, GeneratedInputs) {
   LineGenerator gen(4242);
   const std::size_t kBlockSizes[] = {1, 2, 3, 5, 16, 64, 1000, 16384};
   int failures = 0;
-  for (int file = 0; file < 1500 && failures < 5; ++file) {
+  for (int file = 0; file < generatedCases(1500) && failures < 5; ++file) {
     const QByteArray bytes =
         avoidingChunkEdgeFault(bytesOf(gen.input(1 + gen.below(40))));
     const std::size_t blockSize = kBlockSizes[gen.below(8)];
@@ -44,7 +45,7 @@ TEST(AsciiReaderDifferential, GeneratedLinesOneByOne) {
   ASSERT_TRUE(dir.isValid());
   LineGenerator gen(99);
   int failures = 0;
-  for (int i = 0; i < 1500 && failures < 5; ++i) {
+  for (int i = 0; i < generatedCases(1500) && failures < 5; ++i) {
     const std::string line = gen.line();
     for (const std::string& bytes :
          {line, "1 2 3 4 5 6\n" + line, "1 2 3 4 5 6 7\n" + line + "\n"}) {
@@ -70,7 +71,7 @@ TEST(AsciiReaderDifferential, ChunkEdges) {
   const std::size_t kBlockSizes[] = {1, 100, 5000, 16384, 16385, 65536};
   int failures = 0;
   int faulted = 0;  // inputs where the literal Qt path loses a byte
-  for (int file = 0; file < 400 && failures < 5; ++file) {
+  for (int file = 0; file < generatedCases(400) && failures < 5; ++file) {
     std::string text;
     if (gen.below(6) == 0) text += "\xEF\xBB\xBF";
     while (text.size() < 3 * 16384 + 100) {
@@ -99,7 +100,7 @@ TEST(AsciiReaderDifferential, ChunkEdges) {
                     << bytes.mid(3 * 16384 - 8, 16).toHex().constData();
     }
   }
-  EXPECT_GT(faulted, 50);
+  EXPECT_GT(faulted, generatedCases(400) / 8);
 }
 
 TEST(AsciiReaderDifferential, Utf16AndUtf32Inputs) {

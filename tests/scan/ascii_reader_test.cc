@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "test_scale.h"
 
 namespace {
 
@@ -386,13 +387,14 @@ TEST_F(AsciiReaderTest, LineLongerThanABlock) {
 }
 
 TEST_F(AsciiReaderTest, FileOfSeveralBlocks) {
-  // About 5 blocks of the default size, with a sprinkling of lines that
+  // Many blocks of the sizes below, with a sprinkling of lines that
   // take Qt's path, CRs and rejected lines.
   QByteArray bytes;
-  bytes.reserve(21 << 20);
+  const int size = generatedCases(8) * (21 << 17);
+  bytes.reserve(size);
   std::uint32_t state = 12345;
   int i = 0;
-  while (bytes.size() < (21 << 20)) {
+  while (bytes.size() < size) {
     state = state * 1664525u + 1013904223u;
     ++i;
     bytes += QByteArray::number(i * 0.001, 'f', 4) + ' ' +

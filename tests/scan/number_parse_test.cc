@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "test_scale.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ bool fast(const std::string& s) {
 
 TEST(NumberParse, FloatEqualsQtOnGeneratedStrings) {
   NumberGenerator gen(20240601);
-  const int kCount = 3000000;
+  const int kCount = generatedCases(3000000);
   int mismatches = 0, fastCount = 0;
   for (int i = 0; i < kCount; ++i) {
     const std::string s = gen.any();
@@ -78,7 +79,7 @@ TEST(NumberParse, FloatEqualsQtOnGeneratedStrings) {
 TEST(NumberParse, ShortEqualsQtOnGeneratedStrings) {
   NumberGenerator gen(77);
   int mismatches = 0;
-  for (int i = 0; i < 1000000; ++i) {
+  for (int i = 0; i < generatedCases(1000000); ++i) {
     const std::string s = gen.shortLike();
     const short expected = qtShort(s);
     const short actual = oursShort(s);
