@@ -21,6 +21,8 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -117,11 +119,79 @@ void flushMessages(MessageOutput& messages, std::size_t atLeast) {
   messages.text.clear();
 }
 
+// A block of this size or more is converted on two threads.
+constexpr std::size_t kMinTwoThreadBytes = std::size_t(1) << 20;
+
+// Converting numbers is most of the reader's cost, and lines do not depend
+// on each other once the form is known. So a block's second half goes to a
+// helper thread, which converts it into columns and messages of its own;
+// they are appended after the first half's, so the store and the messages
+// are exactly what one thread converting line by line gives.
+struct SecondHalf {
+  std::vector<float> col0, latitude, longitude, elevation;
+  std::vector<short> col4, sweepIndex, col6;
+  std::string messages;
+  AsciiLineParser parser{
+      {&col0, &latitude, &longitude, &elevation, &col4, &sweepIndex, &col6},
+      &messages};
+
+  template <typename T>
+  static void moveTo(std::vector<T>& from, std::vector<T>& to) {
+    to.insert(to.end(), from.begin(), from.end());
+    from.clear();
+  }
+
+  void appendTo(ScanData& data, std::string& text) {
+    moveTo(col0, data.col0);
+    moveTo(latitude, data.latitude);
+    moveTo(longitude, data.longitude);
+    moveTo(elevation, data.elevation);
+    moveTo(col4, data.col4);
+    moveTo(sweepIndex, data.sweepIndex);
+    moveTo(col6, data.col6);
+    text += messages;
+    messages.clear();
+  }
+};
+
+// Converts the complete lines [begin, end), the first with index `index`;
+// returns their number. The input's first line decides the form, so it is
+// converted on its own before anything is split.
+std::int64_t convertLines(char* begin, char* end, std::int64_t index,
+                          AsciiLineParser& parser, SecondHalf& second,
+                          ScanData& data, std::string& messages) {
+  std::int64_t lines = 0;
+  if (parser.form() == 0) {
+    char* const firstEnd =
+        static_cast<char*>(std::memchr(begin, '\n', std::size_t(end - begin))) + 1;
+    lines = parser.parse(begin, firstEnd, index, false);
+    begin = firstEnd;
+  }
+  const std::size_t size = std::size_t(end - begin);
+  char* const split =
+      size < kMinTwoThreadBytes
+          ? end
+          : static_cast<char*>(std::memchr(begin + size / 2, '\n', size - size / 2)) + 1;
+  if (split == end) return lines + parser.parse(begin, end, index + lines, false);
+
+  const std::int64_t firstLines = std::count(begin, split, '\n');
+  second.parser.setForm(parser.form());
+  std::int64_t secondLines = 0;
+  std::thread helper([&] {
+    secondLines = second.parser.parse(split, end, index + lines + firstLines, false);
+  });
+  parser.parse(begin, split, index + lines, false);
+  helper.join();
+  second.appendTo(data, messages);
+  return lines + firstLines + secondLines;
+}
+
 // A UTF-8 input (with or without its byte-order mark, which ends before
 // `begin`): lines are cut at line feeds in the raw bytes. Returns the text
 // lines, or kRefused past `maxLines`.
 std::int64_t readUtf8Lines(BlockInput& input, std::size_t begin,
-                           AsciiLineParser& parser, MessageOutput& messages,
+                           AsciiLineParser& parser, SecondHalf& second,
+                           ScanData& data, MessageOutput& messages,
                            std::int64_t maxLines) {
   // buffer[begin, size) is not converted yet; [begin, searched) holds no
   // line feed.
@@ -134,7 +204,8 @@ std::int64_t readUtf8Lines(BlockInput& input, std::size_t begin,
     searched = input.size;
     if (lastLineFeed != nullptr) {
       const std::size_t end = std::size_t(lastLineFeed - bytes) + 1;
-      lines += parser.parse(bytes + begin, bytes + end, lines, false);
+      lines += convertLines(bytes + begin, bytes + end, lines, parser, second,
+                            data, messages.text);
       begin = end;
     }
     // Points are indexed by int: refuse as soon as the count is too high,
@@ -195,6 +266,7 @@ int readAsciiBlocks(ScanData& data, std::ostream& messages,
   BlockInput input{data.file, blockSize, {}, 0, false};
   MessageOutput output{messages, {}};
   AsciiLineParser parser(PointColumns::of(data), &output.text);
+  SecondHalf second;
 
   // The first bytes decide the decoding, as they do for QTextStream: a
   // UTF-16 or UTF-32 byte-order mark, or else UTF-8.
@@ -208,14 +280,16 @@ int readAsciiBlocks(ScanData& data, std::ostream& messages,
     lines = readDecodedLines(*encoding, input, parser, output, maxLines);
   } else {
     const std::size_t byteOrderMark = encoding ? 3 : 0;  // skipped
-    lines = readUtf8Lines(input, byteOrderMark, parser, output, maxLines);
+    lines = readUtf8Lines(input, byteOrderMark, parser, second, data, output,
+                          maxLines);
   }
 
   flushMessages(output, 0);
   messages.flush();
   if (lines == kRefused) return -1;
   data.lineCount = static_cast<int>(lines);
-  data.badLineCount = static_cast<int>(parser.badLines());
+  data.badLineCount =
+      static_cast<int>(parser.badLines() + second.parser.badLines());
   data.sevenColumns = parser.form() == 7;
   return data.lineCount - data.badLineCount;
 }
