@@ -7,6 +7,7 @@
 #include "scan/ascii_reader.h"
 
 #include "scan/ascii_line_parser.h"
+#include "scan/huge_pages.h"
 #include "scan/input_open.h"
 #include "scan/scan_data.h"
 
@@ -23,10 +24,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -52,21 +49,6 @@ struct ByteBuffer {
   ~ByteBuffer() { std::free(bytes); }
 };
 
-// First touches of fresh pages are costly on some machines (about 10 us a
-// page on a virtual one): transparent huge pages cut their number.
-void adviseHugePages(const ByteBuffer& buffer) {
-#ifdef __linux__
-  constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer.bytes);
-  const std::uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t to = (start + buffer.capacity) & ~(kHugePage - 1);
-  if (to > from)
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-  (void)buffer;
-#endif
-}
-
 void reserveBytes(ByteBuffer& buffer, std::size_t bytes) {
   if (bytes <= buffer.capacity) return;
   const std::size_t capacity =
@@ -78,7 +60,7 @@ void reserveBytes(ByteBuffer& buffer, std::size_t bytes) {
   }
   buffer.bytes = static_cast<char*>(grown);
   buffer.capacity = capacity;
-  adviseHugePages(buffer);
+  adviseHugePages(buffer.bytes, buffer.capacity);
 }
 
 // The input and the bytes of it fetched but not converted yet.

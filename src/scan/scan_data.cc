@@ -2,13 +2,19 @@
 
 #include <algorithm>
 
+#include "scan/huge_pages.h"
+
 void ScanData::reservePoints(size_t points) {
   // Reserved but untouched pages cost no resident memory, so a generous
   // hint is cheap while an undersized one means copying every column.
-  for (std::vector<float>* column : {&col0, &latitude, &longitude, &elevation})
+  for (std::vector<float>* column : {&col0, &latitude, &longitude, &elevation}) {
     column->reserve(points);
-  for (std::vector<short>* column : {&col4, &sweepIndex, &col6})
+    adviseHugePages(*column);
+  }
+  for (std::vector<short>* column : {&col4, &sweepIndex, &col6}) {
     column->reserve(points);
+    adviseHugePages(*column);
+  }
   lineStart.reserve(std::max<size_t>(points / 100, 1024));
 }
 
@@ -21,7 +27,9 @@ void ScanData::segmentScanLines() {
     if (sweepIndex[i] <= sweepIndex[i - 1])
       lineStart.push_back(static_cast<int>(i));
   }
-  pointSigma.assign(n, 0.0f);
-  residual.assign(n, 0.0f);
-  distance.assign(n, 0.0f);
+  for (std::vector<float>* column : {&pointSigma, &residual, &distance}) {
+    column->reserve(n);
+    adviseHugePages(*column);
+    column->assign(n, 0.0f);
+  }
 }
