@@ -40,21 +40,14 @@ NadirNeighbours findNeighbours(const ScanData& data, int first, int last) {
   return found;
 }
 
-void appendRecord(ScanData& data, float col0, float latitude, float longitude,
-                  float elevation) {
-  data.nadirCol0.push_back(col0);
-  data.nadirLatitude.push_back(latitude);
-  data.nadirLongitude.push_back(longitude);
-  data.nadirElevation.push_back(elevation);
-}
-
 // A record between the lower point L and the upper point U at sweep index
 // 125. The lower point's weight is its partner's distance from the nadir in
 // sweep steps and vice versa; each value is divided by the sweep gap D
 // before it is weighted, in extended precision, and rounded once at the
 // end. The elevation is the line's fitted one at the interpolated distance,
 // from the stored (single precision) slope and intercept.
-void appendInterpolated(ScanData& data, const NadirNeighbours& found) {
+NadirRecord interpolated(const ScanData& data, const NadirNeighbours& found,
+                         float slope, float intercept) {
   const int lower = found.lowerIndex;
   const int upper = found.upperIndex;
   const int gap = found.upperSweep - found.lowerSweep;
@@ -71,27 +64,43 @@ void appendInterpolated(ScanData& data, const NadirNeighbours& found) {
   const float nadirDistance = static_cast<float>(
       distance[lower] +
       upperWeight * ((Extended(distance[upper]) - distance[lower]) / gap));
-  const float slope = data.lineSlope.back();
-  const float intercept = data.lineIntercept.back();
   const float rise = static_cast<float>(Extended(nadirDistance) * slope);
   const float elevation = static_cast<float>(Extended(rise) + intercept);
 
-  appendRecord(data, between(data.col0), between(data.latitude),
-               between(data.longitude), elevation);
+  return {between(data.col0), between(data.latitude), between(data.longitude),
+          elevation};
 }
 
 }  // namespace
 
-void appendNadirRecord(ScanData& data, int first, int last) {
+bool findNadirRecord(const ScanData& data, int first, int last, float slope,
+                     float intercept, NadirRecord& record) {
   const NadirNeighbours found = findNeighbours(data, first, last);
   if (found.lowerSweep == kNadirSweepIndex) {
     // The measured point itself, fitted values play no part.
     const int nadir = found.lowerIndex;
-    appendRecord(data, data.col0[nadir], data.latitude[nadir],
-                 data.longitude[nadir], data.elevation[nadir]);
-    return;
+    record = {data.col0[nadir], data.latitude[nadir], data.longitude[nadir],
+              data.elevation[nadir]};
+    return true;
   }
   // Sweep index 0 and below never bound the nadir from beneath.
-  if (found.lowerSweep > 0 && found.upperSweep < kNoUpperSweep)
-    appendInterpolated(data, found);
+  if (found.lowerSweep > 0 && found.upperSweep < kNoUpperSweep) {
+    record = interpolated(data, found, slope, intercept);
+    return true;
+  }
+  return false;
+}
+
+void appendNadirRecord(ScanData& data, const NadirRecord& record) {
+  data.nadirCol0.push_back(record.col0);
+  data.nadirLatitude.push_back(record.latitude);
+  data.nadirLongitude.push_back(record.longitude);
+  data.nadirElevation.push_back(record.elevation);
+}
+
+void appendNadirRecord(ScanData& data, int first, int last) {
+  NadirRecord record;
+  if (findNadirRecord(data, first, last, data.lineSlope.back(),
+                      data.lineIntercept.back(), record))
+    appendNadirRecord(data, record);
 }

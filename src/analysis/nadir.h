@@ -12,10 +12,23 @@
 constexpr short kNadirSweepIndex = 125;
 constexpr float kNadirSigmaLimit = 3.0f;
 
-// Appends at most one record to nadirCol0/nadirLatitude/nadirLongitude/
-// nadirElevation for the line of points first..last (both included). Needs
-// the line's distance and pointSigma already written and its slope and
-// intercept as the last entries of lineSlope and lineIntercept.
+struct NadirRecord {
+  float col0 = 0.0f;
+  float latitude = 0.0f;
+  float longitude = 0.0f;
+  float elevation = 0.0f;
+};
+
+// The record of the line of points first..last (both included), if it has
+// one. Needs the line's distance and pointSigma already written, and its
+// stored slope and intercept.
+bool findNadirRecord(const ScanData& data, int first, int last, float slope,
+                     float intercept, NadirRecord& record);
+
+void appendNadirRecord(ScanData& data, const NadirRecord& record);
+
+// Appends at most one record for the line, whose slope and intercept are
+// the last entries of lineSlope and lineIntercept.
 void appendNadirRecord(ScanData& data, int first, int last);
 
 #endif  // SCANFIT_ANALYSIS_NADIR_H_

@@ -10,7 +10,7 @@
 //   5. a second fit over the points that remain ("used" points);
 //   6. the line's results: mid col0, slope, intercept and sigma;
 //   7. every point's residual against the stored fit, and the line sigma;
-// and then the line's nadir record, before the next line is taken up.
+// and then the line's nadir record.
 //
 // Every stored value has to come out identical, bit for bit, to earlier
 // runs of this analysis, so the arithmetic is spelled out exactly: all
@@ -21,6 +21,8 @@
 // of the result and must not be rearranged. No division is guarded: NaN
 // and infinity are legitimate results and are stored like any other.
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include "analysis/cosine_cache.h"
 #include "analysis/nadir.h"
@@ -132,11 +134,12 @@ FirstFit fitAllPoints(const LineColumns& line, const LineSums& sums) {
   return fit;
 }
 
-// The threshold becomes the mean of the line's negative residuals, but only
-// when the line has enough of them; otherwise the previous line's threshold
-// stays in force. Note the grouping: elevation - (slope*d + intercept).
-float renewedThreshold(const LineColumns& line, const FirstFit& fit,
-                       float threshold) {
+// A line sets its own threshold, the mean of its negative first-fit
+// residuals, only when it has enough of them; otherwise the threshold of
+// the latest line that set one stays in force. Note the grouping:
+// elevation - (slope*d + intercept).
+bool ownThreshold(const LineColumns& line, const FirstFit& fit,
+                  float& threshold) {
   Extended negativeSum = 0.0L;
   int negativeCount = 0;
   for (int i = 0; i < line.count; ++i) {
@@ -147,9 +150,9 @@ float renewedThreshold(const LineColumns& line, const FirstFit& fit,
       negativeSum += r;
     }
   }
-  if (negativeCount > kMaxNegativesKeepingThreshold)
-    return static_cast<float>(negativeSum / negativeCount);
-  return threshold;
+  if (negativeCount <= kMaxNegativesKeepingThreshold) return false;
+  threshold = static_cast<float>(negativeSum / negativeCount);
+  return true;
 }
 
 // The residual that rejection and both later passes judge a point by;
@@ -234,47 +237,120 @@ void writePointResults(const LineColumns& line, float slope, float intercept,
   }
 }
 
-// Fits the line of `count` points from `first`, appends its results and
-// writes its points. Returns the threshold in force for the next line.
-float fitLine(ScanData& data, int first, int count, float threshold,
-              CosineCache& cosines) {
-  const LineColumns line = lineColumns(data, first, count);
-  LineSums sums = computeDistances(line, cosines);
-  const FirstFit firstFit = fitAllPoints(line, sums);
-  threshold = renewedThreshold(line, firstFit, threshold);
+// Steps 1 to 3 need nothing from the lines before: the distances, the
+// first fit, and the threshold the line sets for itself, if it sets one.
+struct LinePlan {
+  int first = 0;
+  int count = 0;
+  LineSums sums;
+  FirstFit firstFit{};
+  bool setsThreshold = false;
+  float ownThreshold = 0.0f;
+};
+
+// Steps 4 to 7 and the nadir record, given the threshold in force; appended
+// to the store in line order.
+struct LineOutcome {
+  float midCol0 = 0.0f;
+  float slope = 0.0f;
+  float intercept = 0.0f;
+  float sigma = 0.0f;
+  bool hasNadir = false;
+  NadirRecord nadir;
+};
+
+void planLine(ScanData& data, LinePlan& plan, CosineCache& cosines) {
+  const LineColumns line = lineColumns(data, plan.first, plan.count);
+  plan.sums = computeDistances(line, cosines);
+  plan.firstFit = fitAllPoints(line, plan.sums);
+  plan.setsThreshold = ownThreshold(line, plan.firstFit, plan.ownThreshold);
+}
+
+LineOutcome finishLine(ScanData& data, const LinePlan& plan, float threshold) {
+  const LineColumns line = lineColumns(data, plan.first, plan.count);
+  const FirstFit& firstFit = plan.firstFit;
+  LineSums sums = plan.sums;
   const int used = rejectAboveThreshold(line, firstFit, threshold, sums);
   const SecondFit secondFit =
       fitUsedPoints(line, firstFit, threshold, sums, used);
 
-  const int last = first + count - 1;
-  const float midCol0 = static_cast<float>(
-      (Extended(data.col0[last]) + data.col0[first]) * Extended(kHalf));
-  const float slope = static_cast<float>(secondFit.slope);
-  const float intercept = static_cast<float>(secondFit.intercept);
-  const float sigma =
-      sigmaOfUsedPoints(line, firstFit, threshold, secondFit, used);
-  data.lineCol0.push_back(midCol0);
-  data.lineSlope.push_back(slope);
-  data.lineIntercept.push_back(intercept);
-  data.lineSigma.push_back(sigma);
+  LineOutcome outcome;
+  const int last = plan.first + plan.count - 1;
+  outcome.midCol0 = static_cast<float>(
+      (Extended(data.col0[last]) + data.col0[plan.first]) * Extended(kHalf));
+  outcome.slope = static_cast<float>(secondFit.slope);
+  outcome.intercept = static_cast<float>(secondFit.intercept);
+  outcome.sigma = sigmaOfUsedPoints(line, firstFit, threshold, secondFit, used);
+  writePointResults(line, outcome.slope, outcome.intercept, outcome.sigma);
+  outcome.hasNadir = findNadirRecord(data, plan.first, last, outcome.slope,
+                                     outcome.intercept, outcome.nadir);
+  return outcome;
+}
 
-  writePointResults(line, slope, intercept, sigma);
-  return threshold;
+// Runs work(begin, end) over [0, split) here and over [split, n) on a
+// helper thread. Lines touch disjoint points, so the halves never meet.
+template <typename Work>
+void runOnTwoThreads(size_t split, size_t n, Work work) {
+  std::thread helper;
+  if (split < n) helper = std::thread([&] { work(split, n); });
+  work(0, split);
+  if (helper.joinable()) helper.join();
+}
+
+// The first line of the half of the plans that holds the later half of the
+// points, so both threads get about the same work.
+size_t middlePlan(const std::vector<LinePlan>& plans) {
+  if (plans.size() < 2) return plans.size();
+  const int middlePoint = (plans.front().first + plans.back().first) / 2;
+  size_t split = 0;
+  while (split < plans.size() && plans[split].first < middlePoint) ++split;
+  return split;
 }
 
 }  // namespace
 
-// Lines are fitted in order because the threshold carries over: a line with
-// too few negative residuals to set its own is cut at the last one set.
-// The last line has no end marker in lineStart and is never fitted.
+// Only the threshold ties a line to the ones before it, and the threshold
+// a line works with depends on nothing but steps 1 to 3 of the lines up to
+// it. So steps 1 to 3 of all lines run first, on two threads; then the
+// thresholds are carried from line to line in order; then steps 4 to 7 and
+// the nadir records run, again on two threads, and the results are
+// appended in line order. Every value is what fitting the lines one after
+// the other gives. The last line has no end in lineStart and is never
+// fitted.
 void ScanData::fitScanLines() {
-  float threshold = kInitialThreshold;
-  CosineCache cosines;
+  std::vector<LinePlan> plans;
   for (size_t k = 0; k + 1 < lineStart.size(); ++k) {
-    const int first = lineStart[k];
-    const int count = lineStart[k + 1] - first;
+    const int count = lineStart[k + 1] - lineStart[k];
     if (count <= kMaxPointsOfSkippedLine) continue;
-    threshold = fitLine(*this, first, count, threshold, cosines);
-    appendNadirRecord(*this, first, first + count - 1);
+    LinePlan plan;
+    plan.first = lineStart[k];
+    plan.count = count;
+    plans.push_back(plan);
+  }
+  const size_t split = middlePlan(plans);
+  runOnTwoThreads(split, plans.size(), [&](size_t begin, size_t end) {
+    CosineCache cosines;
+    for (size_t k = begin; k < end; ++k) planLine(*this, plans[k], cosines);
+  });
+
+  std::vector<float> thresholds(plans.size());
+  float threshold = kInitialThreshold;
+  for (size_t k = 0; k < plans.size(); ++k) {
+    if (plans[k].setsThreshold) threshold = plans[k].ownThreshold;
+    thresholds[k] = threshold;
+  }
+
+  std::vector<LineOutcome> outcomes(plans.size());
+  runOnTwoThreads(split, plans.size(), [&](size_t begin, size_t end) {
+    for (size_t k = begin; k < end; ++k)
+      outcomes[k] = finishLine(*this, plans[k], thresholds[k]);
+  });
+
+  for (const LineOutcome& outcome : outcomes) {
+    lineCol0.push_back(outcome.midCol0);
+    lineSlope.push_back(outcome.slope);
+    lineIntercept.push_back(outcome.intercept);
+    lineSigma.push_back(outcome.sigma);
+    if (outcome.hasNadir) appendNadirRecord(*this, outcome.nadir);
   }
 }
