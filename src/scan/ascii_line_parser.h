@@ -42,8 +42,7 @@ struct PointColumns {
   static PointColumns of(ScanData& data);
 };
 
-class AsciiLineParser {
- public:
+struct AsciiLineParser {
   // Appends accepted points to `columns` and one message line per rejected
   // line to `messages` ("<index> <fields> <text>\n").
   AsciiLineParser(PointColumns columns, std::string* messages);
@@ -74,7 +73,7 @@ class AsciiLineParser {
   // A tokenised plain line (defined in the .cc).
   struct PlainLine;
 
- private:
+  // Internals of the conversion.
   // Each returns the start of the next line (past end, after the last).
   const char* parsePlainOrOther(const char* line, std::int64_t index);
   const char* parseWithCarriageReturns(const char* line, std::int64_t index);
