@@ -64,34 +64,40 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
   return r;
 }
 
-}  // namespace
-
-void writeTextPoints(const ScanData& data, OutputBuffer& fit,
-                     OutputBuffer& high, OutputBuffer& low) {
-  const auto format = [&data](size_t begin, size_t end, ClassBuffers& chunk) {
+// Every point with a number as residual, in input order, as the row that
+// formatRow(out, i) writes (at most `rowCapacity` bytes) into the output
+// of its class.
+template <typename FormatRow>
+void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high,
+                     OutputBuffer& low, size_t rowCapacity, FormatRow formatRow) {
+  const auto format = [&](size_t begin, size_t end, ClassBuffers& chunk) {
     const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
     for (size_t i = begin; i < end; ++i) {
       OutputBuffer* out = outputs.forResidual(data.residual[i]);
       if (!out) continue;
-      char* row = out->reserve(kPointRowCapacity);
-      out->commit(formatPointRow(row, data, i));
+      char* row = out->reserve(rowCapacity);
+      out->commit(formatRow(row, i));
     }
   };
   writeInChunks(data.col0.size(), fit, high, low, format);
 }
 
+}  // namespace
+
+void writeTextPoints(const ScanData& data, OutputBuffer& fit,
+                     OutputBuffer& high, OutputBuffer& low) {
+  writeClassified(data, fit, high, low, kPointRowCapacity,
+                  [&data](char* row, size_t i) {
+                    return formatPointRow(row, data, i);
+                  });
+}
+
 void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
                        OutputBuffer& high, OutputBuffer& low) {
-  const auto format = [&data](size_t begin, size_t end, ClassBuffers& chunk) {
-    const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
-    for (size_t i = begin; i < end; ++i) {
-      OutputBuffer* out = outputs.forResidual(data.residual[i]);
-      if (!out) continue;
-      char* bytes = out->reserve(kPointRecordSize);
-      encodePointRecord(pointRecord(data, i),
-                        reinterpret_cast<unsigned char*>(bytes));
-      out->commit(bytes + kPointRecordSize);
-    }
-  };
-  writeInChunks(data.col0.size(), fit, high, low, format);
+  writeClassified(data, fit, high, low, kPointRecordSize,
+                  [&data](char* row, size_t i) {
+                    encodePointRecord(pointRecord(data, i),
+                                      reinterpret_cast<unsigned char*>(row));
+                    return row + kPointRecordSize;
+                  });
 }
