@@ -65,18 +65,21 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 }
 
 // Every point with a number as residual, in input order, as the row that
-// formatRow(out, i) writes (at most `rowCapacity` bytes) into the output
+// formatRow(row, i) writes (at most kRowCapacity bytes) into the output
 // of its class.
-template <typename FormatRow>
+// A row is formatted on the stack and then copied: the room a row may take
+// is several times what it takes.
+template <size_t kRowCapacity, typename FormatRow>
 void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high,
-                     OutputBuffer& low, size_t rowCapacity, FormatRow formatRow) {
+                     OutputBuffer& low, FormatRow formatRow) {
   const auto format = [&](size_t begin, size_t end, ClassBuffers& chunk) {
     const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
+    char row[kRowCapacity];
     for (size_t i = begin; i < end; ++i) {
       OutputBuffer* out = outputs.forResidual(data.residual[i]);
       if (!out) continue;
-      char* row = out->reserve(rowCapacity);
-      out->commit(formatRow(row, i));
+      const char* rowEnd = formatRow(row, i);
+      out->append(row, static_cast<size_t>(rowEnd - row));
     }
   };
   writeInChunks(data.col0.size(), fit, high, low, format);
@@ -86,18 +89,18 @@ void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high
 
 void writeTextPoints(const ScanData& data, OutputBuffer& fit,
                      OutputBuffer& high, OutputBuffer& low) {
-  writeClassified(data, fit, high, low, kPointRowCapacity,
-                  [&data](char* row, size_t i) {
-                    return formatPointRow(row, data, i);
-                  });
+  const auto formatRow = [&data](char* row, size_t i) {
+    return formatPointRow(row, data, i);
+  };
+  writeClassified<kPointRowCapacity>(data, fit, high, low, formatRow);
 }
 
 void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
                        OutputBuffer& high, OutputBuffer& low) {
-  writeClassified(data, fit, high, low, kPointRecordSize,
-                  [&data](char* row, size_t i) {
-                    encodePointRecord(pointRecord(data, i),
-                                      reinterpret_cast<unsigned char*>(row));
-                    return row + kPointRecordSize;
-                  });
+  const auto formatRecord = [&data](char* row, size_t i) {
+    encodePointRecord(pointRecord(data, i),
+                      reinterpret_cast<unsigned char*>(row));
+    return row + kPointRecordSize;
+  };
+  writeClassified<kPointRecordSize>(data, fit, high, low, formatRecord);
 }
