@@ -301,7 +301,8 @@ void runOnTwoThreads(size_t split, size_t n, Work work) {
 // points, so both threads get about the same work.
 size_t middlePlan(const std::vector<LinePlan>& plans) {
   if (plans.size() < 2) return plans.size();
-  const int middlePoint = (plans.front().first + plans.back().first) / 2;
+  const int firstPoint = plans.front().first;
+  const int middlePoint = firstPoint + (plans.back().first - firstPoint) / 2;
   size_t split = 0;
   while (split < plans.size() && plans[split].first < middlePoint) ++split;
   return split;

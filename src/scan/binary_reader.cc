@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "scan/input_open.h"
@@ -51,19 +52,21 @@ int ScanData::openBinary(const QString& name) {
 }
 
 int ScanData::readBinary() {
-  std::vector<unsigned char> block(kRecordsPerBlock * kPointRecordSize);
+  // Uninitialised: every byte is read into before it is decoded.
+  const size_t blockSize = kRecordsPerBlock * kPointRecordSize;
+  const std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
   size_t held = 0;  // bytes of an incomplete record carried to the next read
   for (;;) {
-    const qint64 got = file.read(reinterpret_cast<char*>(block.data()) + held,
-                                 static_cast<qint64>(block.size() - held));
+    const qint64 got = file.read(reinterpret_cast<char*>(block.get()) + held,
+                                 static_cast<qint64>(blockSize - held));
     if (got <= 0) break;
     held += static_cast<size_t>(got);
     const size_t records = held / kPointRecordSize;
     // A stream without a size (a pipe) is counted as it comes.
     if (col0.size() + records > size_t(kMaxInputPoints)) return -1;
-    appendRecords(*this, block.data(), records);
+    appendRecords(*this, block.get(), records);
     const size_t used = records * kPointRecordSize;
-    std::memmove(block.data(), block.data() + used, held - used);
+    std::memmove(block.get(), block.get() + used, held - used);
     held -= used;
   }
   segmentScanLines();
