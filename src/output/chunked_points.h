@@ -18,6 +18,11 @@ struct ClassBuffers {
   OutputBuffer fit, high, low;
 };
 
+// Bytes of a text point row whose values fit their fields.
+constexpr size_t kTypicalRowBytes = 84;
+
+void reserveChunk(ClassBuffers& chunk);
+
 // Appends a chunk's bytes to the outputs and empties the chunk.
 void deliverChunk(ClassBuffers& chunk, OutputBuffer& fit, OutputBuffer& high,
                   OutputBuffer& low);
@@ -32,6 +37,8 @@ template <typename FormatRange>
 void writeInChunks(size_t n, OutputBuffer& fit, OutputBuffer& high,
                    OutputBuffer& low, FormatRange format) {
   ClassBuffers first, second;
+  if (n > 0) reserveChunk(first);
+  if (n > kPointsPerChunk) reserveChunk(second);
   for (size_t begin = 0; begin < n; begin += 2 * kPointsPerChunk) {
     const size_t middle = std::min(n, begin + kPointsPerChunk);
     const size_t end = std::min(n, middle + kPointsPerChunk);

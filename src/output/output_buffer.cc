@@ -16,20 +16,33 @@ void OutputBuffer::append(const char* bytes, size_t n) {
   std::memcpy(reserve(n), bytes, n);
 }
 
+void OutputBuffer::appendBlock(std::string& bytes) {
+  if (device) {
+    flush();
+    writeToDevice(bytes.data(), bytes.size());
+  } else {
+    pending += bytes;
+  }
+  bytes.clear();
+}
+
 void OutputBuffer::flush() {
   if (!device || pending.empty()) return;
+  writeToDevice(pending.data(), pending.size());
+  pending.clear();
+}
+
+void OutputBuffer::writeToDevice(const char* bytes, size_t n) {
   // A short write is retried: only the failing call leaves the device's
   // error text (for instance "File too large") to report.
-  const char* next = pending.data();
-  qint64 left = static_cast<qint64>(pending.size());
+  qint64 left = static_cast<qint64>(n);
   while (!writeFailed && left > 0) {
-    const qint64 written = device->write(next, left);
+    const qint64 written = device->write(bytes, left);
     if (written <= 0) {
       writeFailed = true;
       break;
     }
-    next += written;
+    bytes += written;
     left -= written;
   }
-  pending.clear();
 }

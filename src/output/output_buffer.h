@@ -27,12 +27,19 @@ struct OutputBuffer {
 
   void append(const char* bytes, size_t n);
 
+  // Hands over a large piece and empties it: written straight to the
+  // device after what is pending, sparing a copy; kept without a device.
+  void appendBlock(std::string& bytes);
+
   // Hand a full block to the device; cheap to call after every row.
   void flushIfFull() {
     if (device && pending.size() >= kBlockSize) flush();
   }
   // Write everything pending to the device (nothing without a device).
   void flush();
+
+  // Write `n` bytes to the device, retrying short writes.
+  void writeToDevice(const char* bytes, size_t n);
 };
 
 #endif  // SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
