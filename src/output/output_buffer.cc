@@ -1,19 +1,7 @@
 #include "output/output_buffer.h"
 
-#include <cstring>
-
-char* OutputBuffer::reserve(size_t n) {
-  const size_t used = pending.size();
-  pending.resize(used + n);
-  return &pending[used];
-}
-
-void OutputBuffer::commit(const char* end) {
-  pending.resize(static_cast<size_t>(end - pending.data()));
-}
-
 void OutputBuffer::append(const char* bytes, size_t n) {
-  std::memcpy(reserve(n), bytes, n);
+  pending.append(bytes, n);
 }
 
 void OutputBuffer::appendBlock(std::string& bytes) {

@@ -1,5 +1,5 @@
-// Bytes on their way to one output file. Writers format rows straight into
-// a large buffer, which goes to the device in big blocks: one write per
+// Bytes on their way to one output file. Writers append their rows to a
+// large buffer, which goes to the device in big blocks: one write per
 // megabyte instead of one per row. Without a device the buffer keeps every
 // byte, which is how the tests look at a writer's output.
 #ifndef SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
@@ -19,11 +19,6 @@ struct OutputBuffer {
 
   OutputBuffer() = default;
   explicit OutputBuffer(QIODevice* target) : device(target) {}
-
-  // Room for `n` more bytes at the end of `pending`; the caller writes
-  // them and then calls commit with the new end.
-  char* reserve(size_t n);
-  void commit(const char* end);
 
   void append(const char* bytes, size_t n);
 
