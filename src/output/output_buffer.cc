@@ -1,13 +1,17 @@
 #include "output/output_buffer.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 void OutputBuffer::append(const char* bytes, size_t n) {
   pending.append(bytes, n);
 }
 
 void OutputBuffer::appendBlock(std::string& bytes) {
-  if (device) {
+  if (fd >= 0) {
     flush();
-    writeToDevice(bytes.data(), bytes.size());
+    writeOut(bytes.data(), bytes.size());
   } else {
     pending += bytes;
   }
@@ -15,22 +19,26 @@ void OutputBuffer::appendBlock(std::string& bytes) {
 }
 
 void OutputBuffer::flush() {
-  if (!device || pending.empty()) return;
-  writeToDevice(pending.data(), pending.size());
+  if (fd < 0 || pending.empty()) return;
+  writeOut(pending.data(), pending.size());
   pending.clear();
 }
 
-void OutputBuffer::writeToDevice(const char* bytes, size_t n) {
-  // A short write is retried: only the failing call leaves the device's
-  // error text (for instance "File too large") to report.
-  qint64 left = static_cast<qint64>(n);
-  while (!writeFailed && left > 0) {
-    const qint64 written = device->write(bytes, left);
-    if (written <= 0) {
-      writeFailed = true;
+void OutputBuffer::writeOut(const char* bytes, size_t n) {
+  // A short write is retried: only a failing call tells why (for instance
+  // EFBIG, "File too large"), and that first error is the one reported.
+  while (writeError == 0 && n > 0) {
+    const ssize_t written = ::write(fd, bytes, n);
+    if (written < 0) {
+      if (errno != EINTR) writeError = errno;
+      continue;
+    }
+    // No progress and no error: nothing more fits.
+    if (written == 0) {
+      writeError = ENOSPC;
       break;
     }
     bytes += written;
-    left -= written;
+    n -= static_cast<size_t>(written);
   }
 }
