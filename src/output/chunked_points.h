@@ -29,7 +29,7 @@ void deliverChunk(ClassBuffers& chunk, OutputBuffer& fit, OutputBuffer& high,
 
 // Points per chunk: large enough that starting a thread is noise, small
 // enough that two chunks of rows stay a few tens of megabytes.
-constexpr size_t kPointsPerChunk = size_t(1) << 15;
+constexpr size_t kPointsPerChunk = size_t(1) << 13;
 
 // Calls format(begin, end, buffers) for consecutive ranges of [0, n) and
 // delivers the buffers to fit, high and low in order.

@@ -102,7 +102,7 @@ void flushMessages(MessageOutput& messages, std::size_t atLeast) {
 }
 
 // A block of this size or more is converted on two threads.
-constexpr std::size_t kMinTwoThreadBytes = std::size_t(1) << 20;
+constexpr std::size_t kMinTwoThreadBytes = std::size_t(256) << 10;
 
 // Converting numbers is most of the reader's cost, and lines do not depend
 // on each other once the form is known. So a block's second half goes to a

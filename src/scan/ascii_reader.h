@@ -12,7 +12,7 @@
 struct ScanData;
 
 // Bytes fetched from the input per read.
-constexpr std::size_t kAsciiBlockSize = std::size_t(4) << 20;
+constexpr std::size_t kAsciiBlockSize = std::size_t(1) << 20;
 
 // Point count reserved when the input's size is unknown (a pipe).
 constexpr std::size_t kAsciiPipePointsHint = std::size_t(1) << 20;
