@@ -34,6 +34,9 @@ constexpr qint64 kAsciiBytesPerPointHint = 24;
 // Messages are handed to the stream in chunks of about this size.
 constexpr std::size_t kMessageChunk = std::size_t(1) << 20;
 
+// How far ahead of the reader the columns' pages are faulted in, in blocks.
+constexpr std::size_t kBlocksWarmedAhead = 4;
+
 // What the line loops return for an input of too many lines.
 constexpr std::int64_t kRefused = -1;
 
@@ -186,9 +189,13 @@ std::int64_t readUtf8Lines(BlockInput& input, std::size_t begin,
     searched = input.size;
     if (lastLineFeed != nullptr) {
       const std::size_t end = std::size_t(lastLineFeed - bytes) + 1;
+      const std::size_t pointsBefore = data.col0.size();
       lines += convertLines(bytes + begin, bytes + end, lines, parser, second,
                             data, messages.text);
       begin = end;
+      // Keep the columns' pages warm a few blocks' worth of points ahead.
+      const std::size_t points = data.col0.size();
+      data.warmColumns(points + kBlocksWarmedAhead * (points - pointsBefore));
     }
     // Points are indexed by int: refuse as soon as the count is too high,
     // rather than after reading the rest of a huge input.

@@ -48,6 +48,7 @@ int ScanData::openBinary(const QString& name) {
     std::exit(-1);
   }
   reservePoints(static_cast<size_t>(points));
+  warmColumns(static_cast<size_t>(points));
   return 0;
 }
 

@@ -15,10 +15,41 @@ void ScanData::reservePoints(size_t points) {
     column->reserve(points);
     adviseHugePages(*column);
   }
+  for (std::vector<float>* column : {&pointSigma, &residual, &distance}) {
+    column->reserve(points);
+    adviseHugePages(*column);
+  }
   lineStart.reserve(std::max<size_t>(points / 100, 1024));
 }
 
+namespace {
+
+template <typename T>
+void addRegion(std::vector<PageWarmer::Region>& regions,
+               const std::vector<T>& column, size_t from, size_t to) {
+  to = std::min(to, column.capacity());
+  if (to > from)
+    regions.push_back({column.data() + from, (to - from) * sizeof(T)});
+}
+
+}  // namespace
+
+void ScanData::warmColumns(size_t points) {
+  if (points <= warmedPoints) return;
+  std::vector<PageWarmer::Region> regions;
+  for (const std::vector<float>* column :
+       {&col0, &latitude, &longitude, &elevation, &pointSigma, &residual, &distance})
+    addRegion(regions, *column, warmedPoints, points);
+  addRegion(regions, col4, warmedPoints, points);
+  addRegion(regions, sweepIndex, warmedPoints, points);
+  // The seventh column fills only in the seven-column form.
+  if (!col6.empty()) addRegion(regions, col6, warmedPoints, points);
+  warmedPoints = points;
+  warmer.warm(regions);
+}
+
 void ScanData::segmentScanLines() {
+  warmer.finish();
   const size_t n = sweepIndex.size();
   lineStart.push_back(0);
   // A scan line continues only while the sweep index strictly increases;

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QString>
 
+#include "scan/page_warmer.h"
+
 #include <iosfwd>
 #include <vector>
 
@@ -83,9 +85,16 @@ struct ScanData {
   // work columns to the point count, all zeros.
   void segmentScanLines();
 
-  // Capacity hint for `points` points, from the input's size; the columns
-  // still grow past it.
+  // Capacity hint for `points` points, from the input's size, for the input
+  // and the work columns alike; the columns still grow past it.
   void reservePoints(size_t points);
+
+  // Have the pages that the first `points` points of every column will
+  // occupy faulted in on a helper thread (see PageWarmer); within the
+  // reserved capacity only. segmentScanLines waits for it.
+  void warmColumns(size_t points);
+  PageWarmer warmer;
+  size_t warmedPoints = 0;
 
   size_t pointCount() const { return col0.size(); }
 };
