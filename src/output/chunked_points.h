@@ -1,55 +1,49 @@
 // Formatting rows is most of the cost of the point outputs, and no row
-// depends on another. So the points are taken in chunks, two at a time:
-// a second thread formats every other chunk into buffers of its own while
-// the calling thread formats the one before it, and the chunks reach the
-// outputs strictly in point order. The files are byte for byte what one
-// thread writing row by row produces.
+// depends on another. So the points are cut into chunks, which two helper
+// threads format into blocks of their own while the calling thread hands
+// the finished blocks to the outputs, strictly in point order. The files
+// are byte for byte what one thread writing row by row produces.
 #ifndef SCANFIT_OUTPUT_CHUNKED_POINTS_H_
 #define SCANFIT_OUTPUT_CHUNKED_POINTS_H_
 
-#include <algorithm>
 #include <cstddef>
-#include <thread>
+#include <functional>
+#include <memory>
 
 #include "output/output_buffer.h"
 
-// The three outputs of one class split, or the buffers of one chunk.
-struct ClassBuffers {
-  OutputBuffer fit, high, low;
+// Bytes of formatted rows. Left uninitialised and grown by doubling, so a
+// row is formatted straight into place and only written pages are touched.
+struct RowBlock {
+  std::unique_ptr<char[]> bytes;
+  size_t size = 0;
+  size_t capacity = 0;
+
+  // Where the next row goes, with room for at least `n` bytes.
+  char* room(size_t n) {
+    if (capacity - size < n) grow(size + n);
+    return bytes.get() + size;
+  }
+  // The row written at room() ends at `end`.
+  void advance(const char* end) { size = static_cast<size_t>(end - bytes.get()); }
+  void grow(size_t needed);
 };
 
-// Bytes of a text point row whose values fit their fields.
-constexpr size_t kTypicalRowBytes = 84;
+// The rows of one chunk, split by class.
+struct ChunkRows {
+  RowBlock fit, high, low;
+};
 
-void reserveChunk(ClassBuffers& chunk);
-
-// Appends a chunk's bytes to the outputs and empties the chunk.
-void deliverChunk(ClassBuffers& chunk, OutputBuffer& fit, OutputBuffer& high,
-                  OutputBuffer& low);
-
-// Points per chunk: large enough that starting a thread is noise, small
-// enough that two chunks of rows stay a few tens of megabytes.
+// Points per chunk: large enough that handing a chunk over is noise, small
+// enough that the blocks in flight stay a few megabytes.
 constexpr size_t kPointsPerChunk = size_t(1) << 13;
 
-// Calls format(begin, end, buffers) for consecutive ranges of [0, n) and
-// delivers the buffers to fit, high and low in order.
-template <typename FormatRange>
+// Formats the points [begin, end) into `rows`, which arrive empty.
+using FormatChunk = std::function<void(size_t begin, size_t end, ChunkRows& rows)>;
+
+// Calls format for consecutive chunks of [0, n), on helper threads, and
+// appends each chunk's rows to fit, high and low in chunk order.
 void writeInChunks(size_t n, OutputBuffer& fit, OutputBuffer& high,
-                   OutputBuffer& low, FormatRange format) {
-  ClassBuffers first, second;
-  if (n > 0) reserveChunk(first);
-  if (n > kPointsPerChunk) reserveChunk(second);
-  for (size_t begin = 0; begin < n; begin += 2 * kPointsPerChunk) {
-    const size_t middle = std::min(n, begin + kPointsPerChunk);
-    const size_t end = std::min(n, middle + kPointsPerChunk);
-    std::thread helper;
-    if (middle < end)
-      helper = std::thread([&] { format(middle, end, second); });
-    format(begin, middle, first);
-    if (helper.joinable()) helper.join();
-    deliverChunk(first, fit, high, low);
-    deliverChunk(second, fit, high, low);
-  }
-}
+                   OutputBuffer& low, const FormatChunk& format);
 
 #endif  // SCANFIT_OUTPUT_CHUNKED_POINTS_H_

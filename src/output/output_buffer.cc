@@ -9,13 +9,17 @@ void OutputBuffer::append(const char* bytes, size_t n) {
 }
 
 void OutputBuffer::appendBlock(std::string& bytes) {
+  appendBlock(bytes.data(), bytes.size());
+  bytes.clear();
+}
+
+void OutputBuffer::appendBlock(const char* bytes, size_t n) {
   if (fd >= 0) {
     flush();
-    writeOut(bytes.data(), bytes.size());
+    writeOut(bytes, n);
   } else {
-    pending += bytes;
+    pending.append(bytes, n);
   }
-  bytes.clear();
 }
 
 void OutputBuffer::flush() {

@@ -23,6 +23,7 @@ struct OutputBuffer {
   // Hands over a large piece and empties it: written straight to the file
   // after what is pending, sparing a copy; kept without a file.
   void appendBlock(std::string& bytes);
+  void appendBlock(const char* bytes, size_t n);
 
   // Hand a full block to the file; cheap to call after every row.
   void flushIfFull() {

@@ -16,25 +16,20 @@ constexpr size_t kPointRowCapacity =
     fixedTextCapacity(12, 6) + fixedTextCapacity(10, 3) +
     3 * shortTextCapacity(4) + 2 * fixedTextCapacity(10, 3) + kRowEndWidth;
 
-struct ClassOutputs {
-  OutputBuffer& fit;
-  OutputBuffer& high;
-  OutputBuffer& low;
-
-  OutputBuffer* forResidual(float residual) const {
-    switch (classifyResidual(residual)) {
-      case ResidualClass::Fit:
-        return &fit;
-      case ResidualClass::High:
-        return &high;
-      case ResidualClass::Low:
-        return &low;
-      case ResidualClass::Unclassified:
-        break;
-    }
-    return nullptr;
+// The block of a chunk that a residual's row goes to, or null for a NaN.
+RowBlock* blockFor(ChunkRows& rows, float residual) {
+  switch (classifyResidual(residual)) {
+    case ResidualClass::Fit:
+      return &rows.fit;
+    case ResidualClass::High:
+      return &rows.high;
+    case ResidualClass::Low:
+      return &rows.low;
+    case ResidualClass::Unclassified:
+      break;
   }
-};
+  return nullptr;
+}
 
 char* formatPointRow(char* p, const ScanData& data, size_t i) {
   p = appendFixed(p, data.col0[i], 9, 6);
@@ -67,19 +62,13 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 // Every point with a number as residual, in input order, as the row that
 // formatRow(row, i) writes (at most kRowCapacity bytes) into the output
 // of its class.
-// A row is formatted on the stack and then copied: the room a row may take
-// is several times what it takes.
 template <size_t kRowCapacity, typename FormatRow>
 void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high,
                      OutputBuffer& low, FormatRow formatRow) {
-  const auto format = [&](size_t begin, size_t end, ClassBuffers& chunk) {
-    const ClassOutputs outputs{chunk.fit, chunk.high, chunk.low};
-    char row[kRowCapacity];
+  const auto format = [&](size_t begin, size_t end, ChunkRows& rows) {
     for (size_t i = begin; i < end; ++i) {
-      OutputBuffer* out = outputs.forResidual(data.residual[i]);
-      if (!out) continue;
-      const char* rowEnd = formatRow(row, i);
-      out->append(row, static_cast<size_t>(rowEnd - row));
+      RowBlock* block = blockFor(rows, data.residual[i]);
+      if (block) block->advance(formatRow(block->room(kRowCapacity), i));
     }
   };
   writeInChunks(data.col0.size(), fit, high, low, format);
