@@ -8,7 +8,7 @@
 #include <vector>
 
 void RowBlock::grow(size_t needed) {
-  const size_t grown = std::max(needed, 2 * capacity);
+  const size_t grown = std::max({needed, 2 * capacity, kFirstCapacity});
   std::unique_ptr<char[]> larger(new char[grown]);
   if (size > 0) std::memcpy(larger.get(), bytes.get(), size);
   bytes = std::move(larger);

@@ -27,6 +27,9 @@ struct RowBlock {
   // The row written at room() ends at `end`.
   void advance(const char* end) { size = static_cast<size_t>(end - bytes.get()); }
   void grow(size_t needed);
+
+  // Growing from nothing starts here, not at a single row.
+  static constexpr size_t kFirstCapacity = size_t(64) << 10;
 };
 
 // The rows of one chunk, split by class.
@@ -36,7 +39,7 @@ struct ChunkRows {
 
 // Points per chunk: large enough that handing a chunk over is noise, small
 // enough that the blocks in flight stay a few megabytes.
-constexpr size_t kPointsPerChunk = size_t(1) << 13;
+constexpr size_t kPointsPerChunk = size_t(1) << 12;
 
 // Formats the points [begin, end) into `rows`, which arrive empty.
 using FormatChunk = std::function<void(size_t begin, size_t end, ChunkRows& rows)>;

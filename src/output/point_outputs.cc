@@ -11,6 +11,9 @@ namespace {
 
 constexpr int kRowEndWidth = 10;
 
+// Bytes of a six-column text row whose values fit their fields.
+constexpr size_t kTypicalRowBytes = 84;
+
 constexpr size_t kPointRowCapacity =
     fixedTextCapacity(9, 6) + fixedTextCapacity(11, 6) +
     fixedTextCapacity(12, 6) + fixedTextCapacity(10, 3) +
@@ -62,10 +65,13 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 // Every point with a number as residual, in input order, as the row that
 // formatRow(row, i) writes (at most kRowCapacity bytes) into the output
 // of its class.
-template <size_t kRowCapacity, typename FormatRow>
+// Most rows go to the fit output: its block gets room for a chunk of
+// typical rows at once rather than growing into it row by row.
+template <size_t kRowCapacity, size_t kTypicalRowBytes, typename FormatRow>
 void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high,
                      OutputBuffer& low, FormatRow formatRow) {
   const auto format = [&](size_t begin, size_t end, ChunkRows& rows) {
+    rows.fit.room((end - begin) * kTypicalRowBytes + kRowCapacity);
     for (size_t i = begin; i < end; ++i) {
       RowBlock* block = blockFor(rows, data.residual[i]);
       if (block) block->advance(formatRow(block->room(kRowCapacity), i));
@@ -81,7 +87,8 @@ void writeTextPoints(const ScanData& data, OutputBuffer& fit,
   const auto formatRow = [&data](char* row, size_t i) {
     return formatPointRow(row, data, i);
   };
-  writeClassified<kPointRowCapacity>(data, fit, high, low, formatRow);
+  writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, fit, high, low,
+                                                       formatRow);
 }
 
 void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
@@ -91,5 +98,6 @@ void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
                       reinterpret_cast<unsigned char*>(row));
     return row + kPointRecordSize;
   };
-  writeClassified<kPointRecordSize>(data, fit, high, low, formatRecord);
+  writeClassified<kPointRecordSize, kPointRecordSize>(data, fit, high, low,
+                                                     formatRecord);
 }

@@ -7,6 +7,7 @@
 #include "scan/ascii_reader.h"
 
 #include "scan/ascii_line_parser.h"
+#include "scan/helper_thread.h"
 #include "scan/huge_pages.h"
 #include "scan/input_open.h"
 #include "scan/scan_data.h"
@@ -22,7 +23,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -119,6 +119,7 @@ struct SecondHalf {
   AsciiLineParser parser{
       {&col0, &latitude, &longitude, &elevation, &col4, &sweepIndex, &col6},
       &messages};
+  HelperThread helper;
 
   template <typename T>
   static void moveTo(std::vector<T>& from, std::vector<T>& to) {
@@ -162,11 +163,11 @@ std::int64_t convertLines(char* begin, char* end, std::int64_t index,
   const std::int64_t firstLines = std::count(begin, split, '\n');
   second.parser.setForm(parser.form());
   std::int64_t secondLines = 0;
-  std::thread helper([&] {
+  second.helper.start([&] {
     secondLines = second.parser.parse(split, end, index + lines + firstLines, false);
   });
   parser.parse(begin, split, index + lines, false);
-  helper.join();
+  second.helper.wait();
   second.appendTo(data, messages);
   return lines + firstLines + secondLines;
 }
