@@ -1,6 +1,6 @@
 // Bytes on their way to one output file. Writers append their rows to a
-// large buffer, which goes to the file in big blocks: one write per
-// megabyte instead of one per row. Without a file the buffer keeps every
+// buffer, which goes to the file in blocks: one write per 64 KiB instead
+// of one per row, and a buffer small enough to stay in cache. Without a file the buffer keeps every
 // byte, which is how the tests look at a writer's output.
 #ifndef SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
 #define SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
@@ -9,7 +9,7 @@
 #include <string>
 
 struct OutputBuffer {
-  static constexpr size_t kBlockSize = size_t(1) << 20;
+  static constexpr size_t kBlockSize = size_t(64) << 10;
 
   int fd = -1;          // -1: keep everything in `pending`
   std::string pending;  // formatted bytes not yet written

@@ -1,6 +1,7 @@
 #include "scan/scan_data.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "scan/huge_pages.h"
 
@@ -58,9 +59,17 @@ void ScanData::segmentScanLines() {
     if (sweepIndex[i] <= sweepIndex[i - 1])
       lineStart.push_back(static_cast<int>(i));
   }
-  for (std::vector<float>* column : {&pointSigma, &residual, &distance}) {
-    column->reserve(n);
-    adviseHugePages(*column);
-    column->assign(n, 0.0f);
-  }
+  // Zeroing the work columns writes every page of them: two are zeroed on
+  // a helper thread while this one zeroes the third.
+  const auto zero = [n](std::vector<float>& column) {
+    column.reserve(n);
+    adviseHugePages(column);
+    column.assign(n, 0.0f);
+  };
+  std::thread helper([&] {
+    zero(pointSigma);
+    zero(residual);
+  });
+  zero(distance);
+  helper.join();
 }
