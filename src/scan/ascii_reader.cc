@@ -80,7 +80,10 @@ struct BlockInput {
 // ends QTextStream::readAll.
 bool fetchBlock(BlockInput& input) {
   if (input.ended) return false;
-  reserveBytes(input.buffer, input.size + input.blockSize + 1);
+  // Room from the start for a carried line as long as a block, so that the
+  // buffer is not regrown, and copied, on the second block of every run.
+  reserveBytes(input.buffer,
+               std::max(input.size + input.blockSize, 2 * input.blockSize) + 1);
   const qint64 got = input.file.read(input.buffer.bytes + input.size,
                                      qint64(input.blockSize));
   if (got <= 0) {
