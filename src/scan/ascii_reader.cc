@@ -73,6 +73,9 @@ struct BlockInput {
   ByteBuffer buffer;      // bytes [0, size) hold input
   std::size_t size = 0;
   bool ended = false;
+  // For a regular file, whose size is known: its bytes not fetched yet.
+  bool sized = false;
+  std::uint64_t unread = 0;
 };
 
 // Appends one read to the buffer, with room for the parser's sentinel after
@@ -91,7 +94,27 @@ bool fetchBlock(BlockInput& input) {
     return false;
   }
   input.size += std::size_t(got);
+  input.unread -= std::min(input.unread, std::uint64_t(got));
   return true;
+}
+
+// How many points the columns' pages should be warm for once a block of
+// `blockBytes` bytes has taken them from `pointsBefore` to `points`, with
+// `carried` bytes of an unfinished line left: a few blocks' worth ahead,
+// but for a regular file not much past what the rest of it holds at this
+// block's bytes per point. Pages warmed and never filled cost as much as
+// filled ones, and a run of any size would pay for a few blocks of them at
+// its end.
+std::size_t pointsToWarm(const BlockInput& input, std::size_t points,
+                         std::size_t pointsBefore, std::size_t blockBytes,
+                         std::size_t carried) {
+  const std::size_t blockPoints = points - pointsBefore;
+  const std::size_t ahead = points + kBlocksWarmedAhead * blockPoints;
+  if (!input.sized || blockBytes == 0) return ahead;
+  const double rest = double(input.unread) + double(carried);
+  const double expected = double(points) + double(blockPoints) / 8 +
+                          rest * double(blockPoints) / double(blockBytes);
+  return expected < double(ahead) ? std::size_t(expected) : ahead;
 }
 
 // Rejection messages, handed to the stream in large pieces.
@@ -196,10 +219,9 @@ std::int64_t readUtf8Lines(BlockInput& input, std::size_t begin,
       const std::size_t pointsBefore = data.col0.size();
       lines += convertLines(bytes + begin, bytes + end, lines, parser, second,
                             data, messages.text);
+      data.warmColumns(pointsToWarm(input, data.col0.size(), pointsBefore,
+                                    end - begin, input.size - end));
       begin = end;
-      // Keep the columns' pages warm a few blocks' worth of points ahead.
-      const std::size_t points = data.col0.size();
-      data.warmColumns(points + kBlocksWarmedAhead * (points - pointsBefore));
     }
     // Points are indexed by int: refuse as soon as the count is too high,
     // rather than after reading the rest of a huge input.
@@ -257,6 +279,10 @@ std::int64_t readDecodedLines(QStringConverter::Encoding encoding,
 int readAsciiBlocks(ScanData& data, std::ostream& messages,
                     std::size_t blockSize, std::int64_t maxLines) {
   BlockInput input{data.file, blockSize, {}, 0, false};
+  const qint64 fileSize = inputSizeHint(data.file);
+  input.sized = fileSize > 0;
+  if (input.sized)
+    input.unread = std::uint64_t(std::max(fileSize - data.file.pos(), qint64(0)));
   MessageOutput output{messages, {}};
   AsciiLineParser parser(PointColumns::of(data), &output.text);
   SecondHalf second;

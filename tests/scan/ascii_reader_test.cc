@@ -342,6 +342,21 @@ TEST_F(AsciiReaderTest, MoreTextLinesThanTheLimitAreRefused) {
   EXPECT_LT(points, 20u);
 }
 
+TEST_F(AsciiReaderTest, PagesAreWarmedAheadButNotFarPastTheEndOfAFile) {
+  // 200 blocks of 4096 bytes at 32 bytes a line: 128 points a block.
+  const QByteArray line = "0.500 70.12345 -45.12345 12 3 7\n";
+  ASSERT_EQ(line.size(), 32);
+  const QByteArray bytes = line.repeated(200 * 128);
+  ScanData data;
+  data.openAscii(writeTestFile(dir_, "warm.txt", bytes));
+  std::ostringstream messages;
+  ASSERT_EQ(readAsciiBlocks(data, messages, 4096, 1 << 20), 200 * 128);
+  // Reading warms a few blocks ahead; at the end of a regular file, the
+  // warming stops within an eighth of a block past its last point.
+  EXPECT_GE(data.warmedPoints, data.pointCount());
+  EXPECT_LE(data.warmedPoints, data.pointCount() + 128 / 8 + 1);
+}
+
 TEST_F(AsciiReaderTest, PipeInput) {
   // A pipe has no size and delivers its bytes in pieces.
   const QString fifo = dir_.filePath("pipe");
