@@ -27,6 +27,7 @@
 #include "analysis/cosine_cache.h"
 #include "analysis/nadir.h"
 #include "scan/scan_data.h"
+#include "scan/thread_placement.h"
 
 namespace {
 
@@ -292,7 +293,7 @@ LineOutcome finishLine(ScanData& data, const LinePlan& plan, float threshold) {
 template <typename Work>
 void runOnTwoThreads(size_t split, size_t n, Work work) {
   std::thread helper;
-  if (split < n) helper = std::thread([&] { work(split, n); });
+  if (split < n) helper = startBesideCaller([&] { work(split, n); });
   work(0, split);
   if (helper.joinable()) helper.join();
 }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "scan/thread_placement.h"
+
 HelperThread::~HelperThread() {
   {
     const std::lock_guard<std::mutex> lock(mutex);
@@ -16,7 +18,7 @@ void HelperThread::start(std::function<void()> work) {
     const std::lock_guard<std::mutex> lock(mutex);
     task = std::move(work);
   }
-  if (!thread.joinable()) thread = std::thread([this] { run(); });
+  if (!thread.joinable()) thread = startBesideCaller([this] { run(); });
   changed.notify_all();
 }
 

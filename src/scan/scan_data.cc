@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "scan/huge_pages.h"
+#include "scan/thread_placement.h"
 
 void ScanData::reservePoints(size_t points) {
   // Reserved but untouched pages cost no resident memory, so a generous
@@ -66,7 +67,7 @@ void ScanData::segmentScanLines() {
     adviseHugePages(column);
     column.assign(n, 0.0f);
   };
-  std::thread helper([&] {
+  std::thread helper = startBesideCaller([&] {
     zero(pointSigma);
     zero(residual);
   });
