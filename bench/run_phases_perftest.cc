@@ -1,7 +1,8 @@
 // Where a whole run spends its time: the phases of scanfit's run sequence
 // timed one by one on a real input, outputs written into the current
 // directory through the same output files scanfit uses. Prints one line per
-// phase; the sum is close to a run of scanfit less its process start.
+// phase, with the processor time all threads spent in it; the sum is close
+// to a run of scanfit less its process start.
 //
 //   run_phases_perftest [-b] INPUT
 #include "driver/output_file.h"
@@ -17,24 +18,41 @@
 #include <cstring>
 #include <sstream>
 
+#include <sys/resource.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Processor time of all the process's threads so far, in milliseconds.
+double cpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// Wall time and processor time per phase: their ratio is how many cores a
+// phase kept busy.
 struct PhaseTimer {
   Clock::time_point start = Clock::now();
   Clock::time_point phase = start;
+  double startCpu = cpuMs();
+  double phaseCpu = startCpu;
 
+  void print(const char* name, Clock::duration wall, double cpu) {
+    const double wallMs = std::chrono::duration<double, std::milli>(wall).count();
+    std::printf("%-14s %8.1f ms  cpu %8.1f ms  cores %4.2f\n", name, wallMs,
+                cpu, wallMs > 0 ? cpu / wallMs : 0.0);
+  }
   void lap(const char* name) {
     const Clock::time_point now = Clock::now();
-    std::printf("%-14s %8.1f ms\n", name,
-                std::chrono::duration<double, std::milli>(now - phase).count());
+    const double nowCpu = cpuMs();
+    print(name, now - phase, nowCpu - phaseCpu);
     phase = now;
+    phaseCpu = nowCpu;
   }
-  void total() {
-    std::printf("%-14s %8.1f ms\n", "total",
-                std::chrono::duration<double, std::milli>(phase - start).count());
-  }
+  void total() { print("total", phase - start, phaseCpu - startCpu); }
 };
 
 }  // namespace
