@@ -1,5 +1,7 @@
 #include "scan/page_warmer.h"
 
+#include "scan/thread_placement.h"
+
 #include <cstdint>
 
 #ifdef __linux__
@@ -30,7 +32,7 @@ void PageWarmer::warm(const std::vector<Region>& regions) {
     if (stopping) return;
     queued.insert(queued.end(), regions.begin(), regions.end());
   }
-  if (!worker.joinable()) worker = std::thread([this] { run(); });
+  if (!worker.joinable()) worker = startBesideCaller([this] { run(); });
   wake.notify_one();
 }
 
