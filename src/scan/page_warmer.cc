@@ -1,12 +1,12 @@
 #include "scan/page_warmer.h"
 
-#include "scan/thread_placement.h"
-
 #include <cstdint>
 
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
+
+#include "scan/thread_placement.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // whose first touches would otherwise stall the reader. A PageWarmer has
 // those pages faulted in by a helper thread, a little ahead of the code
 // that fills them, so the cost is paid beside the parsing instead of in it.
-// The helper keeps off the processor of the thread that starts it, the one
-// whose half of a block comes last: the text reader's other half ends
-// sooner and leaves room.
+// The helper starts off the processor of the thread that starts it: in the
+// text reader that thread's half of a block ends last, so the warming fills
+// the time the other half's thread would spend waiting.
 //
 // Only page tables change: the kernel populates a region without altering
 // what it holds, so a region that has since moved or been freed is merely
