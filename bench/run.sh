@@ -134,33 +134,49 @@ done
 
 declare -A r_points r_in r_out r_wall r_user r_sys r_rss r_floor r_sum
 
+# The machine's speed drifts over minutes, and the goals compare cases with
+# each other. So the timed runs go in rounds, every case once per round,
+# rather than case after case: a slow minute then weighs on all of them.
+# Before the first round the generated inputs are written out, so that
+# their write-back does not fall on the first cases.
+sync
+
+declare -A r_dir r_input r_opts r_log a_wall a_user a_sys a_rss a_floor
 for c in "${cases[@]}"; do
   read -r name points format opts <<<"$c"
   # scanfit is handed a relative path, so that the scratch folder's own
   # name can never look like an option or a wildcard to it.
-  input="../../inputs/$(input_of "$name" "$format")"
-  dir="$tmp/cases/$name"
-  mkdir "$dir"
-  log="$tmp/log/$name"
+  r_input[$name]="../../inputs/$(input_of "$name" "$format")"
+  r_dir[$name]="$tmp/cases/$name"
+  r_opts[$name]="$opts"
+  r_log[$name]="$tmp/log/$name"
+  mkdir "${r_dir[$name]}"
 
   # One untimed run first: it warms the caches and gives the reference
   # outputs every timed run must reproduce byte for byte.
   note "$name: warm-up run"
   # shellcheck disable=SC2086  # opts is empty or one option
-  measure "$dir" "$log" "$scanfit" $opts "$input"
-  nfiles="$(find "$dir" -mindepth 1 | wc -l)"
+  measure "${r_dir[$name]}" "${r_log[$name]}" "$scanfit" $opts "${r_input[$name]}"
+  nfiles="$(find "${r_dir[$name]}" -mindepth 1 | wc -l)"
   [[ "$nfiles" -eq 5 ]] || die "$name: expected five outputs, found $nfiles"
-  out_bytes="$(find "$dir" -mindepth 1 -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
-  sum="$(checksum "$dir")"
+  r_points[$name]="$points"
+  r_in[$name]="$(stat -c %s "$tmp/inputs/$(input_of "$name" "$format")")"
+  r_out[$name]="$(find "${r_dir[$name]}" -mindepth 1 -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
+  r_sum[$name]="$(checksum "${r_dir[$name]}")"
+done
 
-  walls=() users=() syss=() rsss=() floors=()
-  for ((i = 1; i <= runs; i++)); do
-    note "$name: run $i of $runs"
+for ((i = 1; i <= runs; i++)); do
+  note "round $i of $runs"
+  for c in "${cases[@]}"; do
+    read -r name _ <<<"$c"
+    dir="${r_dir[$name]}" input="${r_input[$name]}" log="${r_log[$name]}"
     clear_dir "$dir"
     # shellcheck disable=SC2086
-    measure "$dir" "$log" "$scanfit" $opts "$input"
-    walls+=("$m_wall") users+=("$m_user") syss+=("$m_sys") rsss+=("$m_rss")
-    [[ "$(checksum "$dir")" == "$sum" ]] || die "$name: run $i wrote other bytes than the warm-up run"
+    measure "$dir" "$log" "$scanfit" ${r_opts[$name]} "$input"
+    a_wall[$name]+=" $m_wall" a_user[$name]+=" $m_user"
+    a_sys[$name]+=" $m_sys" a_rss[$name]+=" $m_rss"
+    [[ "$(checksum "$dir")" == "${r_sum[$name]}" ]] ||
+      die "$name: run $i wrote other bytes than the warm-up run"
 
     # The I/O floor: read the input once, write as many bytes as the five
     # outputs hold into one file in the same directory.
@@ -169,26 +185,26 @@ for c in "${cases[@]}"; do
     measure "$dir" "$log.floor" sh -c \
       'dd if="$1" of=/dev/null bs=1M status=none &&
        dd if=/dev/zero of=floor.out bs=1M count="$2" iflag=count_bytes status=none' \
-      floor "$input" "$out_bytes"
-    floors+=("$m_wall")
+      floor "$input" "${r_out[$name]}"
+    a_floor[$name]+=" $m_wall"
+    clear_dir "$dir"
   done
-  if [[ "$keep" == 1 ]]; then  # leave the outputs of a real run behind
-    clear_dir "$dir"
-    # shellcheck disable=SC2086
-    measure "$dir" "$log" "$scanfit" $opts "$input"
-  else
-    clear_dir "$dir"
-  fi
+done
 
-  r_points[$name]="$points"
-  r_in[$name]="$(stat -c %s "$tmp/inputs/$(input_of "$name" "$format")")"
-  r_out[$name]="$out_bytes"
-  r_wall[$name]="$(median "${walls[@]}")"
-  r_user[$name]="$(median "${users[@]}")"
-  r_sys[$name]="$(median "${syss[@]}")"
-  r_rss[$name]="$(median "${rsss[@]}")"
-  r_floor[$name]="$(median "${floors[@]}")"
-  r_sum[$name]="$sum"
+for c in "${cases[@]}"; do
+  read -r name _ <<<"$c"
+  if [[ "$keep" == 1 ]]; then  # leave the outputs of a real run behind
+    # shellcheck disable=SC2086
+    measure "${r_dir[$name]}" "${r_log[$name]}" "$scanfit" ${r_opts[$name]} "${r_input[$name]}"
+  fi
+  # shellcheck disable=SC2086  # the lists are split into their values
+  {
+    r_wall[$name]="$(median ${a_wall[$name]})"
+    r_user[$name]="$(median ${a_user[$name]})"
+    r_sys[$name]="$(median ${a_sys[$name]})"
+    r_rss[$name]="$(median ${a_rss[$name]})"
+    r_floor[$name]="$(median ${a_floor[$name]})"
+  }
 done
 
 load_end="$(uptime)"
