@@ -2,34 +2,24 @@
 
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 #include "scan/thread_placement.h"
 
 namespace {
 
-// Tells the processor this is a polling loop: on x86 it saves power and
-// lets a sibling hardware thread run.
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_pause();
-#endif
-}
-
-// Polls `ready` for up to HelperThread::kPollBeforeSleep; returns its last
-// answer.
+// Polls `ready` for up to HelperThread::kPollBeforeSleep, or only once
+// unless `polls`; returns its last answer. Between polls the thread yields: where other threads wait for this
+// processor (a second run beside this one, or a single processor for both
+// threads), they get it at once, and the polling takes nothing from them.
 template <typename Ready>
-bool pollFor(Ready ready) {
+bool pollFor(bool polls, Ready ready) {
+  if (!polls) return ready();
   using Clock = std::chrono::steady_clock;
   const Clock::time_point until = Clock::now() + HelperThread::kPollBeforeSleep;
-  for (unsigned round = 1;; ++round) {
-    if (ready()) return true;
-    relax();
-    // The clock is read only now and then: it costs more than a poll.
-    if (round % 64 == 0 && Clock::now() >= until) return ready();
+  while (!ready()) {
+    if (Clock::now() >= until) return ready();
+    std::this_thread::yield();
   }
+  return true;
 }
 
 }  // namespace
@@ -49,20 +39,23 @@ void HelperThread::start(std::function<void()> work) {
     task = std::move(work);
     busy.store(true, std::memory_order_release);
   }
-  if (!thread.joinable()) thread = startBesideCaller([this] { run(); });
+  if (!thread.joinable()) {
+    polls = usableProcessors() > 1;
+    thread = startBesideCaller([this] { run(); });
+  }
   changed.notify_all();
 }
 
 void HelperThread::wait() {
   // The release that cleared `busy` follows the task's last write.
-  if (pollFor([this] { return !busy.load(std::memory_order_acquire); })) return;
+  if (pollFor(polls, [this] { return !busy.load(std::memory_order_acquire); })) return;
   std::unique_lock<std::mutex> lock(mutex);
   changed.wait(lock, [this] { return !task; });
 }
 
 void HelperThread::run() {
   for (;;) {
-    pollFor([this] {
+    pollFor(polls, [this] {
       return busy.load(std::memory_order_acquire) ||
              stopping.load(std::memory_order_acquire);
     });

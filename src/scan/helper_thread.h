@@ -11,7 +11,9 @@
 // virtual machines answer that by running both threads' processors on one
 // physical core until the load has lasted a while, which halves the speed
 // of short runs. The polling is bounded, so a phase that stalls (a slow
-// pipe, say) costs at most that much processor time per task.
+// pipe, say) costs at most that much processor time per task, and it
+// yields the processor to any other thread that wants it. With a single
+// processor there is nothing to keep busy, and neither side polls.
 #ifndef SCANFIT_SCAN_HELPER_THREAD_H_
 #define SCANFIT_SCAN_HELPER_THREAD_H_
 
@@ -33,6 +35,7 @@ struct HelperThread {
                                      // written under mutex
   std::atomic<bool> stopping{false}; // written under mutex
   std::thread thread;                // started with the first task
+  bool polls = false;                // set when the thread starts
 
   HelperThread() = default;
   HelperThread(const HelperThread&) = delete;

@@ -5,6 +5,15 @@
 #include <sched.h>
 #endif
 
+int usableProcessors() {
+#ifdef __linux__
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) return CPU_COUNT(&allowed);
+#endif
+  return 1;
+}
+
 void placeBesideCaller(std::thread& thread) {
 #ifdef __linux__
   cpu_set_t allowed;

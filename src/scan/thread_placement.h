@@ -11,6 +11,10 @@
 #include <thread>
 #include <utility>
 
+// How many processors the calling thread may run on (1 where the system
+// does not say).
+int usableProcessors();
+
 // Lets `thread`, started by the calling thread and not finished, run on any
 // processor the process may use except the one the caller is on now, when
 // there is another. A hint: where the system declines, nothing changes.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -58,6 +60,26 @@ TEST(HelperThreadTest, EndsWhetherNeverUsedPollingOrAsleep) {
     std::this_thread::sleep_for(kPastPolling);
   }
   SUCCEED();
+}
+
+TEST(HelperThreadTest, OnOneProcessorNeitherSidePollsAndTasksStillRun) {
+  cpu_set_t before;
+  ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  {
+    HelperThread helper;
+    int value = 0;
+    for (int i = 0; i < 200; ++i) {
+      helper.start([&value] { ++value; });
+      helper.wait();
+    }
+    EXPECT_FALSE(helper.polls);
+    EXPECT_EQ(value, 200);
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
 }
 
 }  // namespace
