@@ -8,7 +8,6 @@
 
 #include "scan/ascii_line_parser.h"
 #include "scan/helper_thread.h"
-#include "scan/huge_pages.h"
 #include "scan/input_open.h"
 #include "scan/scan_data.h"
 
@@ -63,7 +62,6 @@ void reserveBytes(ByteBuffer& buffer, std::size_t bytes) {
   }
   buffer.bytes = static_cast<char*>(grown);
   buffer.capacity = capacity;
-  adviseHugePages(buffer.bytes, buffer.capacity);
 }
 
 // The input and the bytes of it fetched but not converted yet.

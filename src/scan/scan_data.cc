@@ -3,24 +3,16 @@
 #include <algorithm>
 #include <thread>
 
-#include "scan/huge_pages.h"
 #include "scan/thread_placement.h"
 
 void ScanData::reservePoints(size_t points) {
   // Reserved but untouched pages cost no resident memory, so a generous
   // hint is cheap while an undersized one means copying every column.
-  for (std::vector<float>* column : {&col0, &latitude, &longitude, &elevation}) {
+  for (std::vector<float>* column :
+       {&col0, &latitude, &longitude, &elevation, &pointSigma, &residual, &distance})
     column->reserve(points);
-    adviseHugePages(*column);
-  }
-  for (std::vector<short>* column : {&col4, &sweepIndex, &col6}) {
+  for (std::vector<short>* column : {&col4, &sweepIndex, &col6})
     column->reserve(points);
-    adviseHugePages(*column);
-  }
-  for (std::vector<float>* column : {&pointSigma, &residual, &distance}) {
-    column->reserve(points);
-    adviseHugePages(*column);
-  }
   lineStart.reserve(std::max<size_t>(points / 100, 1024));
 }
 
@@ -62,11 +54,7 @@ void ScanData::segmentScanLines() {
   }
   // Zeroing the work columns writes every page of them: two are zeroed on
   // a helper thread while this one zeroes the third.
-  const auto zero = [n](std::vector<float>& column) {
-    column.reserve(n);
-    adviseHugePages(column);
-    column.assign(n, 0.0f);
-  };
+  const auto zero = [n](std::vector<float>& column) { column.assign(n, 0.0f); };
   std::thread helper = startBesideCaller([&] {
     zero(pointSigma);
     zero(residual);
