@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -45,6 +48,25 @@ TEST(PageWarmer, EndsCleanlyWhenIdleOrBusy) {
   std::vector<char> region(std::size_t(8) << 20);
   PageWarmer busy;
   busy.warm({{region.data(), region.size()}});
+}
+
+// Finishing does not wait for a backlog: what is not warm yet is dropped,
+// and those pages fault in when they are first written, as without a warmer.
+TEST(PageWarmer, FinishDropsWhatIsNotWarmYet) {
+  const std::size_t bytes = std::size_t(256) << 20;
+  void* const region = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(region, MAP_FAILED);
+  PageWarmer warmer;
+  warmer.warm({{region, bytes}});
+  warmer.finish();
+  std::vector<unsigned char> resident(bytes / 4096);
+  ASSERT_EQ(mincore(region, bytes, resident.data()), 0);
+  const auto warmed = std::count_if(resident.begin(), resident.end(),
+                                    [](unsigned char page) { return page & 1; });
+  EXPECT_LT(warmed, static_cast<long>(resident.size() / 2));
+  static_cast<char*>(region)[bytes - 1] = 7;  // still writable
+  munmap(region, bytes);
 }
 
 }  // namespace
