@@ -7,9 +7,10 @@
 namespace {
 
 // Polls `ready` for up to HelperThread::kPollBeforeSleep, or only once
-// unless `polls`; returns its last answer. Between polls the thread yields: where other threads wait for this
-// processor (a second run beside this one, or a single processor for both
-// threads), they get it at once, and the polling takes nothing from them.
+// unless `polls`; returns its last answer. Between polls the thread
+// yields: where other threads wait for this processor (a second run beside
+// this one, say), they get it at once, and the polling takes nothing from
+// them.
 template <typename Ready>
 bool pollFor(bool polls, Ready ready) {
   if (!polls) return ready();
@@ -50,7 +51,7 @@ void HelperThread::wait() {
   // The release that cleared `busy` follows the task's last write.
   if (pollFor(polls, [this] { return !busy.load(std::memory_order_acquire); })) return;
   std::unique_lock<std::mutex> lock(mutex);
-  changed.wait(lock, [this] { return !task; });
+  changed.wait(lock, [this] { return !busy.load(); });
 }
 
 void HelperThread::run() {
@@ -60,8 +61,8 @@ void HelperThread::run() {
              stopping.load(std::memory_order_acquire);
     });
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return stopping.load() || task; });
-    if (!task) return;  // stopping, and nothing left to do
+    changed.wait(lock, [this] { return stopping.load() || busy.load(); });
+    if (!busy.load()) return;  // stopping, and nothing left to do
     lock.unlock();
     task();
     lock.lock();

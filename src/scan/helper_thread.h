@@ -30,8 +30,8 @@ struct HelperThread {
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::function<void()> task;        // guarded by mutex; empty when idle
-  std::atomic<bool> busy{false};     // a task is set and not finished;
+  std::function<void()> task;        // guarded by mutex
+  std::atomic<bool> busy{false};     // `task` is set and not finished;
                                      // written under mutex
   std::atomic<bool> stopping{false}; // written under mutex
   std::thread thread;                // started with the first task

@@ -27,7 +27,7 @@ void populate(std::uintptr_t from, std::uintptr_t to) {
 
 // Lowest priority for the calling thread. On Linux a thread's nice value
 // is its own; raising it needs no privilege.
-void yieldToEveryone() {
+void lowerOwnPriority() {
 #ifdef __linux__
   setpriority(PRIO_PROCESS, 0, 19);
 #endif
@@ -56,7 +56,7 @@ void PageWarmer::finish() {
 }
 
 void PageWarmer::run() {
-  yieldToEveryone();
+  lowerOwnPriority();
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     wake.wait(lock, [this] { return stopping.load() || !queued.empty(); });
