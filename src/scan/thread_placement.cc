@@ -5,11 +5,23 @@
 #include <sched.h>
 #endif
 
+#ifdef __linux__
+namespace {
+
+// The processors the calling thread may run on; false where the system
+// does not say.
+bool allowedProcessors(cpu_set_t& allowed) {
+  CPU_ZERO(&allowed);
+  return sched_getaffinity(0, sizeof allowed, &allowed) == 0;
+}
+
+}  // namespace
+#endif
+
 int usableProcessors() {
 #ifdef __linux__
   cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) return CPU_COUNT(&allowed);
+  if (allowedProcessors(allowed)) return CPU_COUNT(&allowed);
 #endif
   return 1;
 }
@@ -17,8 +29,7 @@ int usableProcessors() {
 void placeBesideCaller(std::thread& thread) {
 #ifdef __linux__
   cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  if (!allowedProcessors(allowed)) return;
   const int here = sched_getcpu();
   if (here < 0 || here >= CPU_SETSIZE || !CPU_ISSET(here, &allowed)) return;
   CPU_CLR(here, &allowed);
