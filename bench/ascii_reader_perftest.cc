@@ -1,21 +1,17 @@
-// Throughput of the ASCII reader on generated flights: the line parser
-// alone on a block in memory, and readAscii on a file. Prints its figures;
-// exits with status 1 if a read does not give the points it should.
+// Throughput of the ASCII line parser alone, on generated flight lines in
+// memory, on one thread. Prints its figures; exits with status 1 if a
+// parse does not give the points it should.
 //
 //   ascii_reader_perftest [lines]     (default 2000000)
 #include "scan/ascii_line_parser.h"
+#include "scan/rejected_lines.h"
 #include "scan/scan_data.h"
-
-#include <QFile>
-#include <QString>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,23 +49,21 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 bool timeParser(int lines, bool sevenColumns) {
   std::string text = flightText(lines, sevenColumns);
   text.push_back('\0');  // room for the parser's sentinel
-  std::vector<float> c0, c1, c2, c3;
-  std::vector<short> c4, c5, c6;
-  for (auto* v : {&c0, &c1, &c2, &c3}) v->reserve(std::size_t(lines));
-  for (auto* v : {&c4, &c5, &c6}) v->reserve(std::size_t(lines));
+  ScanData points;
+  forEachPointColumn(
+      [&](auto column) { (points.*column).reserve(std::size_t(lines)); });
   for (const char* columns : {"fresh", "resident"}) {
-    for (auto* v : {&c0, &c1, &c2, &c3}) v->clear();
-    for (auto* v : {&c4, &c5, &c6}) v->clear();
-    std::string messages;
-    AsciiLineParser parser({&c0, &c1, &c2, &c3, &c4, &c5, &c6}, &messages);
+    points.clear();
+    RejectedLines rejected;
+    AsciiLineParser parser(points, rejected);
     const auto start = std::chrono::steady_clock::now();
     const std::int64_t parsed =
         parser.parse(text.data(), text.data() + text.size() - 1, 0, true);
     const double seconds = secondsSince(start);
     // The text ends in a line feed: one empty, rejected line follows.
-    if (parsed != lines + 1 || c0.size() != std::size_t(lines)) {
+    if (parsed != lines + 1 || points.pointCount() != std::size_t(lines)) {
       std::fprintf(stderr, "parser: %lld lines, %zu points; expected %d\n",
-                   static_cast<long long>(parsed), c0.size(), lines);
+                   static_cast<long long>(parsed), points.pointCount(), lines);
       return false;
     }
     std::printf("parser, %s-column lines, %s columns: %.1f million lines/s, "
@@ -77,32 +71,6 @@ bool timeParser(int lines, bool sevenColumns) {
                 sevenColumns ? "seven" : "six", columns, lines / seconds / 1e6,
                 double(text.size()) / seconds / 1e6);
   }
-  return true;
-}
-
-bool timeReadAscii(int lines) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath("flight.txt");
-  const std::string text = flightText(lines, false);
-  QFile file(path);
-  if (!dir.isValid() || !file.open(QIODevice::WriteOnly) ||
-      file.write(text.data(), qint64(text.size())) != qint64(text.size())) {
-    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-    return false;
-  }
-  file.close();
-  ScanData data;
-  const auto start = std::chrono::steady_clock::now();
-  data.openAscii(path);
-  std::ostringstream messages;
-  const int points = data.readAscii(messages);
-  const double seconds = secondsSince(start);
-  if (points != lines) {
-    std::fprintf(stderr, "readAscii: %d points, expected %d\n", points, lines);
-    return false;
-  }
-  std::printf("readAscii: %d points in %.3f s, %.1f million points/s\n",
-              points, seconds, points / seconds / 1e6);
   return true;
 }
 
@@ -114,7 +82,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [lines]\n", argv[0]);
     return 2;
   }
-  const bool ok = timeParser(lines, false) && timeParser(lines, true) &&
-                  timeReadAscii(lines);
+  const bool ok = timeParser(lines, false) && timeParser(lines, true);
   return ok ? 0 : 1;
 }

@@ -1,7 +1,7 @@
-// Fuzz target of the binary point file reader: the input is the file.
-// Every whole 18-byte record must become one point (a trailing partial
-// record none), each value within what its int32 or byte can hold, and the
-// store must be consistent.
+// Fuzz target of the binary point file reader: the input is the file, read
+// one record a block and in one block. Every whole 18-byte record must
+// become one point (a trailing partial record none), each value within
+// what its int32 or byte can hold, and both reads must agree.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +9,8 @@
 
 #include "fuzz_input.h"
 #include "scan/point_record.h"
-#include "scan/scan_data.h"
 #include "scan_checks.h"
+#include "staged_read.h"
 
 namespace {
 
@@ -27,15 +27,32 @@ void requireByte(const std::vector<short>& column) {
   for (short value : column) require(value >= 0 && value <= 255);
 }
 
+bool readInto(StagedRead& read, const std::uint8_t* bytes, std::size_t size,
+              std::size_t blockBytes) {
+  InputReader reader;
+  reader.binary = true;
+  reader.blockBytes = blockBytes;
+  if (!openMemoryFile(reader.file, bytes, size)) return false;
+  read = readInStages(reader);
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
                                       std::size_t size) {
-  ScanData data;
-  if (!openMemoryFile(data.file, bytes, size)) return 0;
-  require(data.readBinary() == 0);
+  StagedRead whole, records;
+  if (!readInto(whole, bytes, size, size + kPointRecordSize) ||
+      !readInto(records, bytes, size, kPointRecordSize))
+    return 0;
+  ScanData& data = whole.points;
   require(data.pointCount() == size / kPointRecordSize);
-  require(!data.sevenColumns);
+  require(whole.textLines == 0 && whole.messages.empty());
+  require(!data.sevenColumns && data.col6.empty());
+  require(records.points.col0 == data.col0 &&
+          records.points.sweepIndex == data.sweepIndex &&
+          records.blocks == std::int64_t(data.pointCount()) + 1);
+  data.segmentScanLines();
   requireReadStore(data);
   requireWithin(data.col0, kMostE7);
   requireWithin(data.latitude, kMostE7);

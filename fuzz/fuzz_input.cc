@@ -41,3 +41,14 @@ bool openMemoryFile(QFile& file, const std::uint8_t* bytes, std::size_t size) {
   }
   return true;
 }
+
+int openMemoryOutput() { return memfd_create("fuzz-output", MFD_CLOEXEC); }
+
+std::string contentsOf(int fd) {
+  std::string bytes;
+  if (lseek(fd, 0, SEEK_SET) != 0) return bytes;
+  char block[65536];
+  for (ssize_t got; (got = read(fd, block, sizeof block)) > 0;)
+    bytes.append(block, static_cast<std::size_t>(got));
+  return bytes;
+}

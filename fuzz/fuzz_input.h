@@ -8,12 +8,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Puts `size` bytes into an anonymous in-memory file, rewound, and opens
 // `file` on it read-only and unbuffered, as the readers expect; the file
 // owns the descriptor. Returns false (and leaves `file` closed) when the
 // system refuses, which a target treats as nothing to test.
 bool openMemoryFile(QFile& file, const std::uint8_t* bytes, std::size_t size);
+
+// An empty anonymous in-memory file open for writing, or -1; and what such
+// a file holds. The caller closes it.
+int openMemoryOutput();
+std::string contentsOf(int fd);
 
 // Stops the process at once (a crash the fuzzer keeps as a finding) when a
 // property that every run must have does not hold.

@@ -30,8 +30,7 @@ void requireReadStore(const ScanData& data) {
   const std::size_t n = data.pointCount();
   for (std::size_t size :
        {data.latitude.size(), data.longitude.size(), data.elevation.size(),
-        data.col4.size(), data.sweepIndex.size(), data.pointSigma.size(),
-        data.residual.size(), data.distance.size()})
+        data.col4.size(), data.sweepIndex.size()})
     require(size == n);
   require(data.col6.size() == (data.sevenColumns ? n : 0));
 
@@ -42,13 +41,13 @@ void requireReadStore(const ScanData& data) {
           starts.end());
   require(n == 0 ? starts.size() == 1
                  : static_cast<std::size_t>(starts.back()) < n);
-
-  for (const std::vector<float>* work :
-       {&data.pointSigma, &data.residual, &data.distance})
-    require(std::all_of(work->begin(), work->end(), isZero));
 }
 
 void requireFittedStore(const ScanData& data) {
+  const std::size_t n = data.pointCount();
+  for (std::size_t size :
+       {data.pointSigma.size(), data.residual.size(), data.distance.size()})
+    require(size == n);
   std::size_t fitted = 0;
   for (std::size_t k = 0; k < data.lineStart.size(); ++k) {
     if (isFittedLine(data, k)) {

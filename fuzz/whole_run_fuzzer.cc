@@ -1,11 +1,14 @@
-// Fuzz target of a whole analysis, as a run does it but with every output
-// kept in memory: read, fit, then all five writers. Byte 0 picks the run:
-//   odd:            a binary run;
-//   0:              an ASCII run through readAscii itself;
-//   any other even: an ASCII run read in blocks of byte0 / 2 bytes.
-// The rest of the input is the file. Besides a consistent store, every
-// output must hold what the store says: one row per nadir record and per
-// fitted line, and every point with a residual in the file of its class.
+// Fuzz target of a whole run. Byte 0 picks the run: odd for a binary run,
+// even for a text run, and byte 0 / 2 + 1 bytes per block; the rest of the
+// input is the file. The file goes through the streaming run, in those
+// blocks on two threads, with its five outputs and its messages kept in
+// memory; and through the plain path: every point read into one store,
+// fitted line after line, written out. Batch edges must be invisible: both
+// give the same bytes. Besides, the store must be consistent and every
+// output hold what it says: one row per nadir record and per fitted line,
+// and every point with a residual in the file of its class.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,70 +16,114 @@
 #include <string>
 
 #include "analysis/residual_class.h"
+#include "driver/stream_run.h"
 #include "fuzz_input.h"
 #include "output/line_outputs.h"
-#include "output/output_buffer.h"
 #include "output/point_outputs.h"
-#include "scan/ascii_reader.h"
-#include "scan/input_open.h"
+#include "output/row_block.h"
 #include "scan/point_record.h"
-#include "scan/scan_data.h"
 #include "scan_checks.h"
+#include "staged_read.h"
 
 namespace {
 
-// Points per residual class, NaN residuals (in no class) left out.
-struct ClassCounts {
-  std::size_t fit = 0, high = 0, low = 0;
+// The bytes of the five outputs, in the order of RunSinks, and the
+// messages.
+struct RunBytes {
+  std::string ver, fit, pointFit, pointHigh, pointLow, messages;
+
+  bool operator==(const RunBytes& o) const {
+    return ver == o.ver && fit == o.fit && pointFit == o.pointFit &&
+           pointHigh == o.pointHigh && pointLow == o.pointLow &&
+           messages == o.messages;
+  }
 };
 
-ClassCounts countClasses(const ScanData& data) {
-  ClassCounts counts;
+bool openInput(InputReader& reader, const std::uint8_t* bytes,
+               std::size_t size, bool binary, std::size_t blockBytes) {
+  reader.binary = binary;
+  reader.blockBytes = blockBytes;
+  return openMemoryFile(reader.file, bytes, size);
+}
+
+// The streaming run, outputs in memory files. False when the system
+// refuses a memory file.
+bool streamed(const std::uint8_t* bytes, std::size_t size, bool binary,
+              std::size_t blockBytes, RunBytes& out) {
+  InputReader reader;
+  if (!openInput(reader, bytes, size, binary, blockBytes)) return false;
+  OutputBuffer buffers[5];
+  for (OutputBuffer& buffer : buffers) buffer.fd = openMemoryOutput();
+  bool opened = true;
+  for (OutputBuffer& buffer : buffers) opened = opened && buffer.fd >= 0;
+  std::ostringstream messages;
+  RunTotals totals;
+  if (opened) {
+    const RunSinks sinks{&buffers[0], &buffers[1], &buffers[2], &buffers[3],
+                         &buffers[4]};
+    require(streamRun(reader, sinks, messages, 2, totals));
+  }
+  std::string* const texts[5] = {&out.ver, &out.fit, &out.pointFit,
+                                 &out.pointHigh, &out.pointLow};
+  for (int k = 0; k < 5; ++k) {
+    buffers[k].flush();
+    if (buffers[k].fd >= 0) {
+      *texts[k] = contentsOf(buffers[k].fd);
+      close(buffers[k].fd);
+    }
+  }
+  out.messages = messages.str();
+  if (opened) require(std::size_t(totals.fittedLines) == rowCount(out.fit));
+  return opened;
+}
+
+void requirePointRows(const ScanData& data, const PointRows& rows,
+                      bool binary) {
+  std::size_t fit = 0, high = 0, low = 0;
   for (float r : data.residual) {
     switch (classifyResidual(r)) {
-      case ResidualClass::Fit: ++counts.fit; break;
-      case ResidualClass::High: ++counts.high; break;
-      case ResidualClass::Low: ++counts.low; break;
+      case ResidualClass::Fit: ++fit; break;
+      case ResidualClass::High: ++high; break;
+      case ResidualClass::Low: ++low; break;
       case ResidualClass::Unclassified: require(std::isnan(r)); break;
     }
   }
-  return counts;
+  const auto count = [binary](const RowBlock& block) {
+    return binary ? block.size / kPointRecordSize
+                  : rowCount(std::string(block.view()));
+  };
+  require(count(rows.fit) == fit && count(rows.high) == high &&
+          count(rows.low) == low);
 }
 
-// Reads the file in the way byte 0 asks; false for an input refused as
-// too long, which no fuzz input can be.
-bool readInput(ScanData& data, std::uint8_t mode) {
-  if (mode % 2 == 1) return data.readBinary() == 0;
-  std::ostringstream messages;
-  if (mode == 0) return data.readAscii(messages) >= 0;
-  if (readAsciiBlocks(data, messages, mode / 2, kMaxInputPoints) < 0)
+// Every point in one store, fitted line after line from T = 1.
+bool plain(const std::uint8_t* bytes, std::size_t size, bool binary,
+           RunBytes& out) {
+  InputReader reader;
+  if (!openInput(reader, bytes, size, binary, size + kPointRecordSize))
     return false;
+  StagedRead read = readInStages(reader);
+  ScanData& data = read.points;
   data.segmentScanLines();
-  return true;
-}
+  requireReadStore(data);
+  data.fitScanLines();
+  requireFittedStore(data);
 
-void requireLineOutputs(const ScanData& data) {
-  OutputBuffer ver, fit;
+  RowBlock ver, fit;
+  PointRows rows;
   writeVerFile(ver, data);
   writeFitFile(fit, data);
-  require(rowCount(ver.pending) == data.nadirCol0.size());
-  require(rowCount(fit.pending) == data.lineCol0.size());
-}
-
-void requirePointOutputs(const ScanData& data, bool binary) {
-  OutputBuffer fit, high, low;
-  const ClassCounts counts = countClasses(data);
-  if (binary) {
-    writeBinaryPoints(data, fit, high, low);
-    require(fit.pending.size() == kPointRecordSize * counts.fit);
-    require(high.pending.size() == kPointRecordSize * counts.high);
-    require(low.pending.size() == kPointRecordSize * counts.low);
-  } else {
-    writeTextPoints(data, fit, high, low);
-    require(rowCount(fit.pending) == counts.fit);
-    require(rowCount(high.pending) == counts.high);
-    require(rowCount(low.pending) == counts.low);
-  }
+  require(rowCount(std::string(ver.view())) == data.nadirCol0.size());
+  require(rowCount(std::string(fit.view())) == data.lineCol0.size());
+  if (binary)
+    writeBinaryPoints(data, rows);
+  else
+    writeTextPoints(data, rows);
+  requirePointRows(data, rows, binary);
+  out = {std::string(ver.view()),       std::string(fit.view()),
+         std::string(rows.fit.view()),  std::string(rows.high.view()),
+         std::string(rows.low.view()),  read.messages};
+  return true;
 }
 
 }  // namespace
@@ -84,14 +131,11 @@ void requirePointOutputs(const ScanData& data, bool binary) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes,
                                       std::size_t size) {
   if (size < 1) return 0;
-  const std::uint8_t mode = bytes[0];
-  ScanData data;
-  if (!openMemoryFile(data.file, bytes + 1, size - 1)) return 0;
-  require(readInput(data, mode));
-  requireReadStore(data);
-  data.fitScanLines();
-  requireFittedStore(data);
-  requireLineOutputs(data);
-  requirePointOutputs(data, mode % 2 == 1);
+  const bool binary = bytes[0] % 2 == 1;
+  const std::size_t blockBytes = bytes[0] / 2 + 1;
+  RunBytes expected, actual;
+  if (!plain(bytes + 1, size - 1, binary, expected)) return 0;
+  if (!streamed(bytes + 1, size - 1, binary, blockBytes, actual)) return 0;
+  require(actual == expected);
   return 0;
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 # clang and its runtime libraries build the fuzz targets (fuzz/run.sh).
-packages=(cmake make g++ qt6-base-dev libgtest-dev clang-14 libclang-rt-14-dev)
+packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -97,10 +97,3 @@ void appendNadirRecord(ScanData& data, const NadirRecord& record) {
   data.nadirLongitude.push_back(record.longitude);
   data.nadirElevation.push_back(record.elevation);
 }
-
-void appendNadirRecord(ScanData& data, int first, int last) {
-  NadirRecord record;
-  if (findNadirRecord(data, first, last, data.lineSlope.back(),
-                      data.lineIntercept.back(), record))
-    appendNadirRecord(data, record);
-}

@@ -27,8 +27,4 @@ bool findNadirRecord(const ScanData& data, int first, int last, float slope,
 
 void appendNadirRecord(ScanData& data, const NadirRecord& record);
 
-// Appends at most one record for the line, whose slope and intercept are
-// the last entries of lineSlope and lineIntercept.
-void appendNadirRecord(ScanData& data, int first, int last);
-
 #endif  // SCANFIT_ANALYSIS_NADIR_H_

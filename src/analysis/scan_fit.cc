@@ -20,14 +20,13 @@
 // after every addition). The association order of each expression is part
 // of the result and must not be rearranged. No division is guarded: NaN
 // and infinity are legitimate results and are stored like any other.
+#include "analysis/scan_fit.h"
+
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #include "analysis/cosine_cache.h"
 #include "analysis/nadir.h"
-#include "scan/scan_data.h"
-#include "scan/thread_placement.h"
 
 namespace {
 
@@ -37,7 +36,6 @@ using Extended = long double;
 constexpr float kMetresPerDegree = 111120.0f;
 constexpr float kDegreesToRadians = 0.017453292f;
 constexpr float kHalf = 0.5f;
-constexpr float kInitialThreshold = 1.0f;
 // Lines of this many points or fewer are skipped; a line with this many
 // negative first-fit residuals or fewer keeps the threshold it inherits.
 constexpr int kMaxPointsOfSkippedLine = 10;
@@ -62,18 +60,6 @@ struct LineColumns {
   float* distance;
   float* residual;
   float* pointSigma;
-};
-
-// Sd and Sz: the line's summed distance and elevation. Rejection takes the
-// rejected points back out of them.
-struct LineSums {
-  float distance = 0.0f;
-  float elevation = 0.0f;
-};
-
-struct FirstFit {
-  float slope;         // rounded
-  Extended intercept;  // never rounded
 };
 
 struct SecondFit {
@@ -238,28 +224,15 @@ void writePointResults(const LineColumns& line, float slope, float intercept,
   }
 }
 
-// Steps 1 to 3 need nothing from the lines before: the distances, the
-// first fit, and the threshold the line sets for itself, if it sets one.
-struct LinePlan {
-  int first = 0;
-  int count = 0;
-  LineSums sums;
-  FirstFit firstFit{};
-  bool setsThreshold = false;
-  float ownThreshold = 0.0f;
-};
-
-// Steps 4 to 7 and the nadir record, given the threshold in force; appended
-// to the store in line order.
+// The line's per-line results, appended in line order.
 struct LineOutcome {
   float midCol0 = 0.0f;
   float slope = 0.0f;
   float intercept = 0.0f;
   float sigma = 0.0f;
-  bool hasNadir = false;
-  NadirRecord nadir;
 };
 
+// Steps 1 to 3: nothing from the lines before is needed.
 void planLine(ScanData& data, LinePlan& plan, CosineCache& cosines) {
   const LineColumns line = lineColumns(data, plan.first, plan.count);
   plan.sums = computeDistances(line, cosines);
@@ -267,9 +240,11 @@ void planLine(ScanData& data, LinePlan& plan, CosineCache& cosines) {
   plan.setsThreshold = ownThreshold(line, plan.firstFit, plan.ownThreshold);
 }
 
-LineOutcome finishLine(ScanData& data, const LinePlan& plan, float threshold) {
+// Steps 4 to 7, given the threshold in force.
+LineOutcome finishLine(ScanData& data, const LinePlan& plan) {
   const LineColumns line = lineColumns(data, plan.first, plan.count);
   const FirstFit& firstFit = plan.firstFit;
+  const float threshold = plan.threshold;
   LineSums sums = plan.sums;
   const int used = rejectAboveThreshold(line, firstFit, threshold, sums);
   const SecondFit secondFit =
@@ -283,76 +258,57 @@ LineOutcome finishLine(ScanData& data, const LinePlan& plan, float threshold) {
   outcome.intercept = static_cast<float>(secondFit.intercept);
   outcome.sigma = sigmaOfUsedPoints(line, firstFit, threshold, secondFit, used);
   writePointResults(line, outcome.slope, outcome.intercept, outcome.sigma);
-  outcome.hasNadir = findNadirRecord(data, plan.first, last, outcome.slope,
-                                     outcome.intercept, outcome.nadir);
   return outcome;
-}
-
-// Runs work(begin, end) over [0, split) here and over [split, n) on a
-// helper thread. Lines touch disjoint points, so the halves never meet.
-template <typename Work>
-void runOnTwoThreads(size_t split, size_t n, Work work) {
-  std::thread helper;
-  if (split < n) helper = startBesideCaller([&] { work(split, n); });
-  work(0, split);
-  if (helper.joinable()) helper.join();
-}
-
-// The first line of the half of the plans that holds the later half of the
-// points, so both threads get about the same work.
-size_t middlePlan(const std::vector<LinePlan>& plans) {
-  if (plans.size() < 2) return plans.size();
-  const int firstPoint = plans.front().first;
-  const int middlePoint = firstPoint + (plans.back().first - firstPoint) / 2;
-  size_t split = 0;
-  while (split < plans.size() && plans[split].first < middlePoint) ++split;
-  return split;
 }
 
 }  // namespace
 
-// Only the threshold ties a line to the ones before it, and the threshold
-// a line works with depends on nothing but steps 1 to 3 of the lines up to
-// it. So steps 1 to 3 of all lines run first, on two threads; then the
-// thresholds are carried from line to line in order; then steps 4 to 7 and
-// the nadir records run, again on two threads, and the results are
-// appended in line order. Every value is what fitting the lines one after
-// the other gives. The last line has no end in lineStart and is never
-// fitted.
-void ScanData::fitScanLines() {
-  std::vector<LinePlan> plans;
-  for (size_t k = 0; k + 1 < lineStart.size(); ++k) {
-    const int count = lineStart[k + 1] - lineStart[k];
+void planScanLines(ScanData& data, std::vector<LinePlan>& plans) {
+  const std::size_t n = data.pointCount();
+  for (std::vector<float>* work :
+       {&data.pointSigma, &data.residual, &data.distance})
+    work->assign(n, 0.0f);
+
+  plans.clear();
+  // The last entry of lineStart starts the last line, which has no end.
+  const std::vector<int>& starts = data.lineStart;
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+    const int count = starts[k + 1] - starts[k];
     if (count <= kMaxPointsOfSkippedLine) continue;
     LinePlan plan;
-    plan.first = lineStart[k];
+    plan.first = starts[k];
     plan.count = count;
     plans.push_back(plan);
   }
-  const size_t split = middlePlan(plans);
-  runOnTwoThreads(split, plans.size(), [&](size_t begin, size_t end) {
-    CosineCache cosines;
-    for (size_t k = begin; k < end; ++k) planLine(*this, plans[k], cosines);
-  });
+  CosineCache cosines;
+  for (LinePlan& plan : plans) planLine(data, plan, cosines);
+}
 
-  std::vector<float> thresholds(plans.size());
+void carryThreshold(std::vector<LinePlan>& plans, float& threshold) {
+  for (LinePlan& plan : plans) {
+    if (plan.setsThreshold) threshold = plan.ownThreshold;
+    plan.threshold = threshold;
+  }
+}
+
+void finishScanLines(ScanData& data, const std::vector<LinePlan>& plans) {
+  for (const LinePlan& plan : plans) {
+    const LineOutcome outcome = finishLine(data, plan);
+    data.lineCol0.push_back(outcome.midCol0);
+    data.lineSlope.push_back(outcome.slope);
+    data.lineIntercept.push_back(outcome.intercept);
+    data.lineSigma.push_back(outcome.sigma);
+    NadirRecord nadir;
+    if (findNadirRecord(data, plan.first, plan.first + plan.count - 1,
+                        outcome.slope, outcome.intercept, nadir))
+      appendNadirRecord(data, nadir);
+  }
+}
+
+void ScanData::fitScanLines() {
+  std::vector<LinePlan> plans;
+  planScanLines(*this, plans);
   float threshold = kInitialThreshold;
-  for (size_t k = 0; k < plans.size(); ++k) {
-    if (plans[k].setsThreshold) threshold = plans[k].ownThreshold;
-    thresholds[k] = threshold;
-  }
-
-  std::vector<LineOutcome> outcomes(plans.size());
-  runOnTwoThreads(split, plans.size(), [&](size_t begin, size_t end) {
-    for (size_t k = begin; k < end; ++k)
-      outcomes[k] = finishLine(*this, plans[k], thresholds[k]);
-  });
-
-  for (const LineOutcome& outcome : outcomes) {
-    lineCol0.push_back(outcome.midCol0);
-    lineSlope.push_back(outcome.slope);
-    lineIntercept.push_back(outcome.intercept);
-    lineSigma.push_back(outcome.sigma);
-    if (outcome.hasNadir) appendNadirRecord(*this, outcome.nadir);
-  }
+  carryThreshold(plans, threshold);
+  finishScanLines(*this, plans);
 }

@@ -1,6 +1,10 @@
-// What the command line asks of a run: the input path and the two options.
+// What the command line asks of a run: the input path, the two options of
+// one letter, and the long options.
+//
 // Options start with "-" or "/" and only their second character counts;
-// every other argument names the input, and the last one wins.
+// every other argument names the input, and the last one wins. Long
+// options start with "--" (whose second character, "-", the one-letter
+// options ignore): "--threads=N" or "--threads N".
 #ifndef SCANFIT_DRIVER_COMMAND_LINE_H_
 #define SCANFIT_DRIVER_COMMAND_LINE_H_
 
@@ -13,7 +17,12 @@ struct CommandLine {
   QString inputName;          // empty when only options were given
   bool binaryInput = false;   // option b: binary point file
   bool sevenColumns = false;  // option a: accepted, changes no output
+  int threads = 0;            // --threads; 0: every processor there is
+  std::string error;          // why the command line cannot be run
 };
+
+// The most threads --threads takes.
+constexpr int kMostThreads = 1024;
 
 // Replace every argument holding a wildcard (*, ? or [) that matches files
 // by the sorted matches; an argument that matches nothing stays as given.

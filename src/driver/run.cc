@@ -11,10 +11,8 @@
 
 #include "driver/command_line.h"
 #include "driver/output_file.h"
-#include "output/line_outputs.h"
-#include "output/point_outputs.h"
-#include "scan/input_open.h"
-#include "scan/scan_data.h"
+#include "driver/stream_run.h"
+#include "scan/input_reader.h"
 
 namespace {
 
@@ -69,17 +67,30 @@ void reportInput(const QFileInfo& inputInfo, bool binaryInput) {
             << " open for reading." << std::endl;
 }
 
-bool writePointFiles(const ScanData& data, const OutputNames& names,
-                     bool binaryInput, OutputFile& fit, OutputFile& high,
-                     OutputFile& low) {
-  if (!fit.open(names.pointFit) || !high.open(names.pointHigh) ||
-      !low.open(names.pointLow))
+// The outputs, in the order of the names: the per-line ones, then the
+// point files fit, high and low.
+struct RunOutputs {
+  OutputFile ver, fit, pointFit, pointHigh, pointLow;
+
+  std::array<OutputFile*, 5> all() {
+    return {&ver, &fit, &pointFit, &pointHigh, &pointLow};
+  }
+  RunSinks sinks() {
+    return {&ver.buffer, &fit.buffer, &pointFit.buffer, &pointHigh.buffer,
+            &pointLow.buffer};
+  }
+};
+
+// The per-line outputs are there before the input is reported, as they
+// always were; the point outputs follow.
+bool openOutputs(RunOutputs& outputs, const OutputNames& names,
+                 const QFileInfo& inputInfo, bool binaryInput) {
+  if (!outputs.ver.open(names.ver) || !outputs.fit.open(names.fit))
     return false;
-  if (binaryInput)
-    writeBinaryPoints(data, fit.buffer, high.buffer, low.buffer);
-  else
-    writeTextPoints(data, fit.buffer, high.buffer, low.buffer);
-  return fit.flush() && high.flush() && low.flush();
+  reportInput(inputInfo, binaryInput);
+  return outputs.pointFit.open(names.pointFit) &&
+         outputs.pointHigh.open(names.pointHigh) &&
+         outputs.pointLow.open(names.pointLow);
 }
 
 }  // namespace
@@ -90,38 +101,28 @@ int runScanfit(const std::vector<std::string>& args) {
     return -1;
   }
   const CommandLine commandLine = parseCommandLine(expandWildcards(args));
+  if (!commandLine.error.empty()) {
+    std::cerr << commandLine.error << std::endl;
+    return -1;
+  }
   const QFileInfo inputInfo(commandLine.inputName);
   const bool binaryInput = commandLine.binaryInput;
 
-  ScanData data;
-  data.sevenColumns = commandLine.sevenColumns;
-  if (binaryInput)
-    data.openBinary(commandLine.inputName);
-  else
-    data.openAscii(commandLine.inputName);
-
+  InputReader reader;
+  openInputOrExit(reader, commandLine.inputName, binaryInput);
   const OutputNames names = outputNamesFor(inputInfo.baseName(), binaryInput);
-  if (refuseOwnOutput(commandLine.inputName, data.file, names)) return -1;
+  if (refuseOwnOutput(commandLine.inputName, reader.file, names)) return -1;
 
-  OutputFile ver, fit;
-  if (!ver.open(names.ver) || !fit.open(names.fit)) return -1;
-  reportInput(inputInfo, binaryInput);
-
-  const int points = binaryInput ? data.readBinary() : data.readAscii(std::cerr);
-  if (points < 0) {
-    reportTooManyPoints(commandLine.inputName);
-    return -1;
+  RunOutputs outputs;
+  if (!openOutputs(outputs, names, inputInfo, binaryInput)) return -1;
+  RunTotals totals;
+  streamRun(reader, outputs.sinks(), std::cerr, commandLine.threads, totals);
+  // A failed write is reported by the output it failed on; every output
+  // not committed is removed.
+  for (OutputFile* output : outputs.all()) {
+    if (!output->flush()) return -1;
   }
-  data.fitScanLines();
-
-  writeVerFile(ver.buffer, data);
-  writeFitFile(fit.buffer, data);
-  if (!ver.flush() || !fit.flush()) return -1;
-
-  OutputFile pointFit, pointHigh, pointLow;
-  if (!writePointFiles(data, names, binaryInput, pointFit, pointHigh, pointLow))
-    return -1;
-  for (OutputFile* output : {&ver, &fit, &pointFit, &pointHigh, &pointLow}) {
+  for (OutputFile* output : outputs.all()) {
     if (!output->commit()) return -1;
   }
   return 0;

@@ -17,30 +17,26 @@ constexpr size_t kFitRowCapacity =
 
 }  // namespace
 
-void writeVerFile(OutputBuffer& out, const ScanData& data) {
+void writeVerFile(RowBlock& out, const ScanData& data) {
   const size_t rows = data.nadirElevation.size();
   for (size_t i = 0; i < rows; ++i) {
-    char row[kVerRowCapacity];
+    char* const row = out.room(kVerRowCapacity);
     char* p = appendFixed(row, data.nadirCol0[i], 9, 6);
     p = appendFixed(p, data.nadirLatitude[i], 11, 6);
     p = appendFixed(p, data.nadirLongitude[i], 12, 6);
     p = appendFixed(p, data.nadirElevation[i], 10, 3);
-    p = appendRowEnd(p, kRowEndWidth);
-    out.append(row, static_cast<size_t>(p - row));
-    out.flushIfFull();
+    out.advance(appendRowEnd(p, kRowEndWidth));
   }
 }
 
-void writeFitFile(OutputBuffer& out, const ScanData& data) {
+void writeFitFile(RowBlock& out, const ScanData& data) {
   const size_t rows = data.lineSlope.size();
   for (size_t i = 0; i < rows; ++i) {
-    char row[kFitRowCapacity];
+    char* const row = out.room(kFitRowCapacity);
     char* p = appendFixed(row, data.lineCol0[i], 9, 6);
     p = appendFixed(p, data.lineSlope[i], 10, 3);
     p = appendFixed(p, data.lineIntercept[i], 10, 3);
     p = appendFixed(p, data.lineSigma[i], 10, 3);
-    p = appendRowEnd(p, kRowEndWidth);
-    out.append(row, static_cast<size_t>(p - row));
-    out.flushIfFull();
+    out.advance(appendRowEnd(p, kRowEndWidth));
   }
 }

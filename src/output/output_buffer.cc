@@ -4,31 +4,23 @@
 
 #include <cerrno>
 
-void OutputBuffer::append(const char* bytes, size_t n) {
-  pending.append(bytes, n);
-}
-
-void OutputBuffer::appendBlock(std::string& bytes) {
-  appendBlock(bytes.data(), bytes.size());
-  bytes.clear();
-}
-
-void OutputBuffer::appendBlock(const char* bytes, size_t n) {
-  if (fd >= 0) {
-    flush();
-    writeOut(bytes, n);
-  } else {
+void OutputBuffer::append(const char* bytes, std::size_t n) {
+  if (n < kBlockSize) {
     pending.append(bytes, n);
+    if (pending.size() >= kBlockSize) flush();
+    return;
   }
+  flush();
+  writeOut(bytes, n);
 }
 
 void OutputBuffer::flush() {
-  if (fd < 0 || pending.empty()) return;
+  if (pending.empty()) return;
   writeOut(pending.data(), pending.size());
   pending.clear();
 }
 
-void OutputBuffer::writeOut(const char* bytes, size_t n) {
+void OutputBuffer::writeOut(const char* bytes, std::size_t n) {
   // A short write is retried: only a failing call tells why (for instance
   // EFBIG, "File too large"), and that first error is the one reported.
   while (writeError == 0 && n > 0) {
@@ -43,6 +35,6 @@ void OutputBuffer::writeOut(const char* bytes, size_t n) {
       break;
     }
     bytes += written;
-    n -= static_cast<size_t>(written);
+    n -= static_cast<std::size_t>(written);
   }
 }

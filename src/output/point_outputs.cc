@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "analysis/residual_class.h"
-#include "output/chunked_points.h"
 #include "output/fixed_format.h"
 #include "scan/point_record.h"
 
@@ -20,7 +19,7 @@ constexpr size_t kPointRowCapacity =
     3 * shortTextCapacity(4) + 2 * fixedTextCapacity(10, 3) + kRowEndWidth;
 
 // The block of a chunk that a residual's row goes to, or null for a NaN.
-RowBlock* blockFor(ChunkRows& rows, float residual) {
+RowBlock* blockFor(PointRows& rows, float residual) {
   switch (classifyResidual(residual)) {
     case ResidualClass::Fit:
       return &rows.fit;
@@ -63,41 +62,35 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 }
 
 // Every point with a number as residual, in input order, as the row that
-// formatRow(row, i) writes (at most kRowCapacity bytes) into the output
-// of its class.
-// Most rows go to the fit output: its block gets room for a chunk of
-// typical rows at once rather than growing into it row by row.
+// formatRow(row, i) writes (at most kRowCapacity bytes) into the block of
+// its class. Most rows go to the fit block: it gets room for all typical
+// rows at once rather than growing into it row by row.
 template <size_t kRowCapacity, size_t kTypicalRowBytes, typename FormatRow>
-void writeClassified(const ScanData& data, OutputBuffer& fit, OutputBuffer& high,
-                     OutputBuffer& low, FormatRow formatRow) {
-  const auto format = [&](size_t begin, size_t end, ChunkRows& rows) {
-    rows.fit.room((end - begin) * kTypicalRowBytes + kRowCapacity);
-    for (size_t i = begin; i < end; ++i) {
-      RowBlock* block = blockFor(rows, data.residual[i]);
-      if (block) block->advance(formatRow(block->room(kRowCapacity), i));
-    }
-  };
-  writeInChunks(data.col0.size(), fit, high, low, format);
+void writeClassified(const ScanData& data, PointRows& rows,
+                     FormatRow formatRow) {
+  const size_t n = data.pointCount();
+  rows.fit.room(n * kTypicalRowBytes + kRowCapacity);
+  for (size_t i = 0; i < n; ++i) {
+    RowBlock* block = blockFor(rows, data.residual[i]);
+    if (block) block->advance(formatRow(block->room(kRowCapacity), i));
+  }
 }
 
 }  // namespace
 
-void writeTextPoints(const ScanData& data, OutputBuffer& fit,
-                     OutputBuffer& high, OutputBuffer& low) {
+void writeTextPoints(const ScanData& data, PointRows& rows) {
   const auto formatRow = [&data](char* row, size_t i) {
     return formatPointRow(row, data, i);
   };
-  writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, fit, high, low,
-                                                       formatRow);
+  writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, rows, formatRow);
 }
 
-void writeBinaryPoints(const ScanData& data, OutputBuffer& fit,
-                       OutputBuffer& high, OutputBuffer& low) {
+void writeBinaryPoints(const ScanData& data, PointRows& rows) {
   const auto formatRecord = [&data](char* row, size_t i) {
     encodePointRecord(pointRecord(data, i),
                       reinterpret_cast<unsigned char*>(row));
     return row + kPointRecordSize;
   };
-  writeClassified<kPointRecordSize, kPointRecordSize>(data, fit, high, low,
+  writeClassified<kPointRecordSize, kPointRecordSize>(data, rows,
                                                      formatRecord);
 }

@@ -1,20 +1,13 @@
 #include "scan/ascii_line_parser.h"
 
 #include "scan/number_parse.h"
-#include "scan/scan_data.h"
 #include "scan/text_decoding.h"
 
 #include <QByteArray>
 #include <QStringList>
 
 #include <array>
-#include <charconv>
 #include <cstring>
-
-PointColumns PointColumns::of(ScanData& data) {
-  return {&data.col0,      &data.latitude, &data.longitude, &data.elevation,
-          &data.col4,      &data.sweepIndex, &data.col6};
-}
 
 namespace {
 
@@ -127,8 +120,8 @@ inline LineScan scanPlainLine(const char* p,
 
 }  // namespace
 
-AsciiLineParser::AsciiLineParser(PointColumns columns, std::string* messages)
-    : columns_(columns), messages_(messages) {}
+AsciiLineParser::AsciiLineParser(ScanData& points, RejectedLines& rejected)
+    : points_(points), rejected_(rejected) {}
 
 std::int64_t AsciiLineParser::parse(char* begin, char* end,
                                     std::int64_t firstLineIndex,
@@ -153,7 +146,7 @@ const char* AsciiLineParser::parsePlainOrOther(const char* line,
   PlainLine scan;
   switch (scanPlainLine(line, &scan)) {
     case LineScan::kPlain:
-      finishPlainLine(line, scan.textEnd, scan, index);
+      finishPlainLine(line, scan.textEnd, scan, index, true);
       return scan.lineFeed + 1;
     case LineScan::kReturnInside:
       return parseWithCarriageReturns(line, index);
@@ -179,7 +172,7 @@ const char* AsciiLineParser::parseWithCarriageReturns(const char* line,
   scratch_.push_back('\n');
   PlainLine scan;
   scanPlainLine(scratch_.data(), &scan);  // plain: no return is left
-  finishPlainLine(scratch_.data(), scan.textEnd, scan, index);
+  finishPlainLine(scratch_.data(), scan.textEnd, scan, index, false);
   return lineFeed + 1;
 }
 
@@ -217,27 +210,30 @@ void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
     // toLatin1().constData() as a C string: "?" for characters outside
     // Latin-1, and the text ends at a NUL.
     const QByteArray latin1 = line.toLatin1();
-    appendRejection(index, fields, latin1.constData(),
-                    std::strlen(latin1.constData()));
+    rejected_.addCopy(index, fields, latin1.constData(),
+                      std::strlen(latin1.constData()));
     return;
   }
   const QStringList parts =
       line.simplified().split(QStringLiteral(" "), Qt::KeepEmptyParts);
-  columns_.col0->push_back(qtStringToFloat(parts[0]));
-  columns_.latitude->push_back(qtStringToFloat(parts[1]));
-  columns_.longitude->push_back(qtStringToFloat(parts[2]));
-  columns_.elevation->push_back(qtStringToFloat(parts[3]));
-  columns_.col4->push_back(qtStringToShort(parts[4]));
-  columns_.sweepIndex->push_back(qtStringToShort(parts[5]));
-  if (fields == 7) columns_.col6->push_back(qtStringToShort(parts[6]));
+  points_.col0.push_back(qtStringToFloat(parts[0]));
+  points_.latitude.push_back(qtStringToFloat(parts[1]));
+  points_.longitude.push_back(qtStringToFloat(parts[2]));
+  points_.elevation.push_back(qtStringToFloat(parts[3]));
+  points_.col4.push_back(qtStringToShort(parts[4]));
+  points_.sweepIndex.push_back(qtStringToShort(parts[5]));
+  if (fields == 7) points_.col6.push_back(qtStringToShort(parts[6]));
 }
 
 void AsciiLineParser::finishPlainLine(const char* text, const char* textEnd,
                                       const PlainLine& scan,
-                                      std::int64_t index) {
+                                      std::int64_t index, bool inPlace) {
   if (!accepts(scan.fields)) {
-    appendRejection(index, scan.fields, text,
-                    static_cast<std::size_t>(textEnd - text));
+    const std::size_t length = static_cast<std::size_t>(textEnd - text);
+    if (inPlace)
+      rejected_.addInPlace(index, scan.fields, text, length);
+    else
+      rejected_.addCopy(index, scan.fields, text, length);
     return;
   }
   float floats[kFloatFields];
@@ -254,33 +250,17 @@ void AsciiLineParser::finishPlainLine(const char* text, const char* textEnd,
             qtFieldToShort(scan.fieldBegin[k], scan.fieldEnd[k]);
     }
   }
-  columns_.col0->push_back(floats[0]);
-  columns_.latitude->push_back(floats[1]);
-  columns_.longitude->push_back(floats[2]);
-  columns_.elevation->push_back(floats[3]);
-  columns_.col4->push_back(shorts[0]);
-  columns_.sweepIndex->push_back(shorts[1]);
-  if (scan.fields == 7) columns_.col6->push_back(shorts[2]);
+  points_.col0.push_back(floats[0]);
+  points_.latitude.push_back(floats[1]);
+  points_.longitude.push_back(floats[2]);
+  points_.elevation.push_back(floats[3]);
+  points_.col4.push_back(shorts[0]);
+  points_.sweepIndex.push_back(shorts[1]);
+  if (scan.fields == 7) points_.col6.push_back(shorts[2]);
 }
 
 bool AsciiLineParser::accepts(std::int64_t fields) {
   // The input's first line decides the form.
   if (form_ == 0) form_ = fields == 7 ? 7 : 6;
   return fields == form_;
-}
-
-void AsciiLineParser::appendRejection(std::int64_t index, std::int64_t fields,
-                                      const char* text, std::size_t length) {
-  ++badLines_;
-  char number[24];
-  std::string& out = *messages_;
-  // Exact room for a long line's text, rather than a doubling copy.
-  if (length >= (std::size_t(1) << 20) && length > out.capacity() - out.size())
-    out.reserve(out.size() + length + 2 * sizeof number + 3);
-  out.append(number, std::to_chars(number, number + sizeof number, index).ptr);
-  out.push_back(' ');
-  out.append(number, std::to_chars(number, number + sizeof number, fields).ptr);
-  out.push_back(' ');
-  out.append(text, length);
-  out.push_back('\n');
 }

@@ -11,11 +11,10 @@
 // Any other line (a byte >= 0x80, NUL, another control byte) is decoded
 // whole (text_decoding.h) and goes through Qt.
 //
-// The parser holds no input: it only appends. Two parsers with their own
-// columns and messages can convert two parts of a block at once, to be
-// joined in order (the form must be decided first, from the input's first
-// line, and each part must start where a line starts, with its own first
-// line index: the line feeds before it).
+// The parser holds no input: it only appends, to the point columns of a
+// store and to a list of rejected lines. Blocks of one input can be
+// converted at once by parsers of their own, each block starting where a
+// line starts, once the form is decided by the input's first line.
 #ifndef SCANFIT_SCAN_ASCII_LINE_PARSER_H_
 #define SCANFIT_SCAN_ASCII_LINE_PARSER_H_
 
@@ -26,26 +25,13 @@
 #include <string>
 #include <vector>
 
-struct ScanData;
-
-// Where accepted points go: the seven input columns of a ScanData, or
-// columns of a worker that are appended to the store later, in order.
-struct PointColumns {
-  std::vector<float>* col0;
-  std::vector<float>* latitude;
-  std::vector<float>* longitude;
-  std::vector<float>* elevation;
-  std::vector<short>* col4;
-  std::vector<short>* sweepIndex;
-  std::vector<short>* col6;  // seven-column form only
-
-  static PointColumns of(ScanData& data);
-};
+#include "scan/rejected_lines.h"
+#include "scan/scan_data.h"
 
 struct AsciiLineParser {
-  // Appends accepted points to `columns` and one message line per rejected
-  // line to `messages` ("<index> <fields> <text>\n").
-  AsciiLineParser(PointColumns columns, std::string* messages);
+  // Appends accepted points to the input columns of `points` and every
+  // rejected line to `rejected`, with its index within the parsed lines.
+  AsciiLineParser(ScanData& points, RejectedLines& rejected);
 
   // The form: 0 until a first line decides it, then 6 or 7 fields. Unless
   // set beforehand, the first line the parser sees decides it (7 fields:
@@ -57,8 +43,9 @@ struct AsciiLineParser {
   // `firstLineIndex`. `begin` is at a line start. Unless `endsInput`,
   // end[-1] is a line feed. With `endsInput`, the bytes after the last line
   // feed (none, for an input that ends in a line feed) form the input's last
-  // line, and *end must be writable (a sentinel goes there). Returns the
-  // number of text lines converted.
+  // line, and *end must be writable (a sentinel goes there). The bytes must
+  // stay where they are until the rejected lines are written: the texts of
+  // most are not copied. Returns the number of text lines converted.
   std::int64_t parse(char* begin, char* end, std::int64_t firstLineIndex,
                      bool endsInput);
 
@@ -66,9 +53,6 @@ struct AsciiLineParser {
   // carriage returns. Used for lines that are not plain, and for inputs
   // decoded as UTF-16 or UTF-32.
   void parseTextLine(const QString& line, std::int64_t index);
-
-  // Rejected lines so far.
-  std::int64_t badLines() const { return badLines_; }
 
   // A tokenised plain line (defined in the .cc).
   struct PlainLine;
@@ -79,16 +63,15 @@ struct AsciiLineParser {
   const char* parseWithCarriageReturns(const char* line, std::int64_t index);
   const char* parseNotPlain(const char* line, std::int64_t index);
 
+  // `inPlace`: `text` lies in the parsed bytes, not in scratch_.
   void finishPlainLine(const char* text, const char* textEnd,
-                       const PlainLine& scan, std::int64_t index);
+                       const PlainLine& scan, std::int64_t index,
+                       bool inPlace);
   bool accepts(std::int64_t fields);
-  void appendRejection(std::int64_t index, std::int64_t fields,
-                       const char* text, std::size_t length);
 
-  PointColumns columns_;
-  std::string* messages_;
+  ScanData& points_;
+  RejectedLines& rejected_;
   int form_ = 0;
-  std::int64_t badLines_ = 0;
 
   // Valid during parse(): the range's end, and whether it ends the input.
   const char* rangeEnd_ = nullptr;

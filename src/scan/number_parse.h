@@ -42,10 +42,4 @@ short qtStringToShort(const QString& field);
 float qtFieldToFloat(const char* begin, const char* end);
 short qtFieldToShort(const char* begin, const char* end);
 
-// Whole-field conversions: the fast scanner when it matches the whole
-// field, Qt otherwise. `begin`..`end` holds the field's bytes (ASCII; any
-// other byte makes the field go to Qt through Latin-1 decoding).
-float parseFloatField(const char* begin, const char* end);
-short parseShortField(const char* begin, const char* end);
-
 #endif  // SCANFIT_SCAN_NUMBER_PARSE_H_

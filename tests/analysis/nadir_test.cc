@@ -27,9 +27,10 @@ void extractFrom(ScanData& data, const std::vector<TestPoint>& line,
     data.pointSigma.push_back(sigma);
   }
   decoy();
-  data.lineSlope.push_back(slope);
-  data.lineIntercept.push_back(intercept);
-  appendNadirRecord(data, 3, 3 + static_cast<int>(line.size()) - 1);
+  NadirRecord record;
+  if (findNadirRecord(data, 3, 3 + static_cast<int>(line.size()) - 1, slope,
+                      intercept, record))
+    appendNadirRecord(data, record);
 }
 
 // Point j of the line has col0 12 + 0.375j, latitude 30 + 0.75j, longitude

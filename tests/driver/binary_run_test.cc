@@ -63,18 +63,4 @@ TEST_F(BinaryRunTest, ValuesBeyondTheInt32RangeSaturateOnTheWayOut) {
             "ffffff7f00000080000000000000000000ff");
 }
 
-TEST_F(BinaryRunTest, MorePointsThanAnIntCanIndexAreRefusedBeforeReading) {
-  // A sparse file of 2^31 records takes no disk space and no time to make.
-  QFile huge(path("huge.bin"));
-  ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-  ASSERT_TRUE(huge.resize(qint64(18) << 31));
-  huge.close();
-  const ProcessResult result = runScanfit({"-b", "huge.bin"}, dir.path());
-  EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.err,
-            "Cannot read from: huge.bin\n"
-            "The input holds more than 2147483647 points or lines\n");
-  EXPECT_EQ(listDir(dir.path()), QStringList{"huge.bin"});
-}
-
 }  // namespace

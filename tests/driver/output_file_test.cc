@@ -49,7 +49,7 @@ TEST_F(OutputFileTest, CommitReplacesTheFinalNameWithExactlyTheBytes) {
   OutputFile out;
   ASSERT_TRUE(out.open(path("out.scn")));
   out.buffer.append("row\0\n", 5);
-  out.buffer.appendBlock(block);
+  out.buffer.append(block.data(), block.size());
   ASSERT_TRUE(out.flush());
   // Written, but not yet in place.
   EXPECT_EQ(readFile(path("out.scn")), "an earlier, longer output\n");

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDataStream>
+#include <QIODevice>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,9 +17,9 @@
 
 namespace {
 
-struct Outputs {
-  OutputBuffer fit, high, low;
-};
+using Outputs = PointRows;
+
+std::string text(const RowBlock& rows) { return std::string(rows.view()); }
 
 // A point as the binary reader stores a record.
 void addRecord(ScanData& data, const PointRecord& r, float residual = 0.0f) {
@@ -46,13 +47,14 @@ void addPoint(ScanData& data, float col0, float latitude, float longitude,
   data.distance.push_back(0.0f);
 }
 
-std::vector<PointRecord> records(const OutputBuffer& out) {
-  EXPECT_EQ(out.pending.size() % kPointRecordSize, 0u);
+std::vector<PointRecord> records(const RowBlock& out) {
+  const std::string all = text(out);
+  EXPECT_EQ(all.size() % kPointRecordSize, 0u);
   std::vector<PointRecord> result;
-  for (size_t at = 0; at + kPointRecordSize <= out.pending.size();
+  for (size_t at = 0; at + kPointRecordSize <= all.size();
        at += kPointRecordSize)
     result.push_back(decodePointRecord(
-        reinterpret_cast<const unsigned char*>(out.pending.data() + at)));
+        reinterpret_cast<const unsigned char*>(all.data() + at)));
   return result;
 }
 
@@ -60,7 +62,7 @@ PointRecord writtenBack(const PointRecord& read) {
   ScanData data;
   addRecord(data, read);
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
+  writeBinaryPoints(data, out);
   const std::vector<PointRecord> written = records(out.fit);
   EXPECT_EQ(written.size(), 1u);
   return written.empty() ? PointRecord() : written[0];
@@ -79,11 +81,11 @@ TEST(BinaryPoints, WorkedRecordReadAndWrittenBack) {
   ScanData data;
   addRecord(data, decodePointRecord(read));
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
+  writeBinaryPoints(data, out);
   EXPECT_EQ(
-      out.fit.pending,
+      text(out.fit),
       std::string(reinterpret_cast<const char*>(expected), sizeof expected));
-  EXPECT_EQ(out.high.pending + out.low.pending, "");
+  EXPECT_EQ(text(out.high) + text(out.low), "");
 }
 
 // 1.234 is held as 1.2339999675...; 45.0000001 as 45; 12.3456789 as
@@ -111,7 +113,7 @@ TEST(BinaryPoints, ByteFieldsAreTheLowBitsOfTheShorts) {
   addPoint(data, 0, 0, 0, 0, -1, 256 + 7, 0.0f);
   addPoint(data, 0, 0, 0, 0, -32768, 32767, 0.0f);
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
+  writeBinaryPoints(data, out);
   const std::vector<PointRecord> written = records(out.fit);
   ASSERT_EQ(written.size(), 258u);
   for (int b = 0; b <= 255; ++b) {
@@ -139,7 +141,7 @@ TEST(BinaryPoints, ProductsOutsideInt32Saturate) {
   addPoint(data, std::nanf(""), INFINITY, -INFINITY, 3e6f, 0, 0, 0.0f);
   addPoint(data, -std::nanf(""), 1e30f, -1e30f, -3e6f, 0, 0, 0.0f);
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
+  writeBinaryPoints(data, out);
   const std::vector<PointRecord> written = records(out.fit);
   ASSERT_EQ(written.size(), 2u);
   EXPECT_EQ(written[0].col0E7, INT32_MIN);
@@ -161,8 +163,8 @@ TEST(BinaryPoints, SplitByResidualInInputOrder) {
   for (int i = 0; i < 8; ++i)
     addPoint(data, float(i), 0, 0, 0, short(i), 0, residuals[i]);
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
-  auto col4Bytes = [](const OutputBuffer& buffer) {
+  writeBinaryPoints(data, out);
+  auto col4Bytes = [](const RowBlock& buffer) {
     std::vector<int> bytes;
     for (const PointRecord& r : records(buffer)) bytes.push_back(r.col4Byte);
     return bytes;
@@ -175,13 +177,13 @@ TEST(BinaryPoints, SplitByResidualInInputOrder) {
 TEST(BinaryPoints, NoPointsOrNoneOfAClassLeaveEmptyOutputs) {
   ScanData data;
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
-  EXPECT_EQ(out.fit.pending + out.high.pending + out.low.pending, "");
+  writeBinaryPoints(data, out);
+  EXPECT_EQ(text(out.fit) + text(out.high) + text(out.low), "");
   addPoint(data, 1, 2, 3, 4, 5, 6, 0.0f);
   addPoint(data, 1, 2, 3, 4, 5, 6, std::nanf(""));
-  writeBinaryPoints(data, out.fit, out.high, out.low);
-  EXPECT_EQ(out.fit.pending.size(), size_t(kPointRecordSize));
-  EXPECT_EQ(out.high.pending + out.low.pending, "");
+  writeBinaryPoints(data, out);
+  EXPECT_EQ(text(out.fit).size(), size_t(kPointRecordSize));
+  EXPECT_EQ(text(out.high) + text(out.low), "");
 }
 
 // The conversion as the rule states it: the exact product, truncated,
@@ -237,11 +239,11 @@ TEST(BinaryPoints, SameBytesAsADataStreamWritingEachField) {
     if (r < -50.0f) writeWithDataStream(lowStream, data, i);
   }
   Outputs out;
-  writeBinaryPoints(data, out.fit, out.high, out.low);
+  writeBinaryPoints(data, out);
   EXPECT_GT(lowBytes.size(), 0);
-  EXPECT_TRUE(out.fit.pending == fitBytes.toStdString());
-  EXPECT_TRUE(out.high.pending == highBytes.toStdString());
-  EXPECT_TRUE(out.low.pending == lowBytes.toStdString());
+  EXPECT_TRUE(text(out.fit) == fitBytes.toStdString());
+  EXPECT_TRUE(text(out.high) == highBytes.toStdString());
+  EXPECT_TRUE(text(out.low) == lowBytes.toStdString());
 }
 
 }  // namespace

@@ -26,15 +26,15 @@ void addLine(ScanData& data, float col0, float slope, float intercept,
 }
 
 std::string verText(const ScanData& data) {
-  OutputBuffer out;
+  RowBlock out;
   writeVerFile(out, data);
-  return out.pending;
+  return std::string(out.view());
 }
 
 std::string fitText(const ScanData& data) {
-  OutputBuffer out;
+  RowBlock out;
   writeFitFile(out, data);
-  return out.pending;
+  return std::string(out.view());
 }
 
 TEST(VerFile, RowOfFourNadirValues) {

@@ -1,6 +1,6 @@
 // The line parser on its own: converting a block in two parts with two
-// parsers (as two threads would), cut after any line feed and joined in
-// order, equals converting it whole.
+// parsers (as two threads of a run would), cut after any line feed and
+// joined in order, equals converting it whole.
 #include "scan/ascii_line_parser.h"
 #include "scan/text_generators.h"
 
@@ -9,32 +9,44 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+// What one parser leaves: its points, its messages numbered from
+// `firstLineIndex`, its line counts and the form it ended with.
 struct Parsed {
-  std::vector<float> c0, c1, c2, c3;
-  std::vector<short> c4, c5, c6;
+  ScanData points;
   std::string messages;
   std::int64_t lines = 0;
   std::int64_t badLines = 0;
   int form = 0;
 
-  PointColumns columns() { return {&c0, &c1, &c2, &c3, &c4, &c5, &c6}; }
+  void parse(char* begin, char* end, bool endsInput, int knownForm,
+             std::int64_t firstLineIndex) {
+    RejectedLines rejected;
+    AsciiLineParser parser(points, rejected);
+    parser.setForm(knownForm);
+    lines = parser.parse(begin, end, 0, endsInput);
+    badLines = std::int64_t(rejected.size());
+    form = parser.form();
+    std::ostringstream out;
+    writeRejectedLines(out, rejected, firstLineIndex);
+    messages = out.str();
+  }
 
   void append(const Parsed& o) {
-    c0.insert(c0.end(), o.c0.begin(), o.c0.end());
-    c1.insert(c1.end(), o.c1.begin(), o.c1.end());
-    c2.insert(c2.end(), o.c2.begin(), o.c2.end());
-    c3.insert(c3.end(), o.c3.begin(), o.c3.end());
-    c4.insert(c4.end(), o.c4.begin(), o.c4.end());
-    c5.insert(c5.end(), o.c5.begin(), o.c5.end());
-    c6.insert(c6.end(), o.c6.begin(), o.c6.end());
+    forEachPointColumn([&](auto column) {
+      auto& into = points.*column;
+      into.insert(into.end(), (o.points.*column).begin(),
+                  (o.points.*column).end());
+    });
     messages += o.messages;
     lines += o.lines;
     badLines += o.badLines;
+    form = o.form;
   }
 };
 
@@ -49,39 +61,31 @@ void expectSame(const Parsed& a, const Parsed& b) {
   EXPECT_EQ(a.badLines, b.badLines);
   EXPECT_EQ(a.form, b.form);
   EXPECT_EQ(a.messages, b.messages);
-  EXPECT_EQ(bitsOf(a.c0), bitsOf(b.c0));
-  EXPECT_EQ(bitsOf(a.c1), bitsOf(b.c1));
-  EXPECT_EQ(bitsOf(a.c2), bitsOf(b.c2));
-  EXPECT_EQ(bitsOf(a.c3), bitsOf(b.c3));
-  EXPECT_EQ(a.c4, b.c4);
-  EXPECT_EQ(a.c5, b.c5);
-  EXPECT_EQ(a.c6, b.c6);
+  EXPECT_EQ(bitsOf(a.points.col0), bitsOf(b.points.col0));
+  EXPECT_EQ(bitsOf(a.points.latitude), bitsOf(b.points.latitude));
+  EXPECT_EQ(bitsOf(a.points.longitude), bitsOf(b.points.longitude));
+  EXPECT_EQ(bitsOf(a.points.elevation), bitsOf(b.points.elevation));
+  EXPECT_EQ(a.points.col4, b.points.col4);
+  EXPECT_EQ(a.points.sweepIndex, b.points.sweepIndex);
+  EXPECT_EQ(a.points.col6, b.points.col6);
 }
 
-// Parses `text` whole, then in two parts cut after the line feed at `cut`.
+// Parses `text` whole, then in two parts cut after the line feed at `cut`:
+// the second part, as a block of a run, knows the form but counts its
+// lines from 0, and its messages are numbered on from the first part's.
 void checkSplit(std::string text, std::size_t cut) {
   text.push_back('\0');  // room for the sentinel
   char* const data = text.data();
   char* const end = data + text.size() - 1;
 
   Parsed whole;
-  AsciiLineParser all(whole.columns(), &whole.messages);
-  whole.lines = all.parse(data, end, 0, true);
-  whole.badLines = all.badLines();
-  whole.form = all.form();
+  whole.parse(data, end, true, 0, 0);
 
-  // The second part's first line index is the line feeds before it.
   Parsed first, second;
-  AsciiLineParser a(first.columns(), &first.messages);
-  first.lines = a.parse(data, data + cut + 1, 0, false);
-  first.badLines = a.badLines();
+  first.parse(data, data + cut + 1, false, 0, 0);
   ASSERT_EQ(first.lines, std::count(data, data + cut + 1, '\n'));
-  AsciiLineParser b(second.columns(), &second.messages);
-  b.setForm(a.form());
-  second.lines = b.parse(data + cut + 1, end, first.lines, true);
-  second.badLines = b.badLines();
+  second.parse(data + cut + 1, end, true, first.form, first.lines);
   first.append(second);
-  first.form = b.form();
   expectSame(whole, first);
 }
 

@@ -1,11 +1,12 @@
 // Named cases of the ASCII scanner file reader: observed Qt 6 facts, the
 // form and rejection rules, the one place where the reader mends Qt's
-// reading path, the line limit, and long lines and large files, each with
+// reading path, and long lines and large files, each with
 // its expected result and against a reference reading path.
-#include "scan/ascii_reader.h"
+#include "scan/input_reader.h"
 #include "scan/ascii_test_util.h"
 #include "scan/qt_reference_reader.h"
 #include "scan/scan_data.h"
+#include "staged_read.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -17,7 +18,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,10 +32,10 @@ class AsciiReaderTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
-  // Reads `bytes` with ScanData and requires the reference's result too.
+  // Reads `bytes` in blocks and requires the reference's result too.
   AsciiReadResult read(const QByteArray& bytes) {
     EXPECT_TRUE(readsLikeQt(dir_, bytes, {1, 5, 64}));
-    return readWithScanData(writeTestFile(dir_, "named.txt", bytes));
+    return readInBlocks(writeTestFile(dir_, "named.txt", bytes));
   }
 
   QTemporaryDir dir_;
@@ -76,13 +76,6 @@ TEST_F(AsciiReaderTest, EmptyFileIsOneEmptyLine) {
   EXPECT_EQ(r.badLineCount, 1);
   EXPECT_EQ(r.messages, "0 1 \n");
   EXPECT_TRUE(r.col0.empty());
-
-  ScanData data;
-  data.openAscii(writeTestFile(dir_, "empty.txt", ""));
-  std::ostringstream messages;
-  EXPECT_EQ(data.readAscii(messages), 0);
-  EXPECT_EQ(data.lineStart, std::vector<int>{0});
-  EXPECT_TRUE(data.residual.empty());
 }
 
 TEST_F(AsciiReaderTest, FirstLineOfSevenFieldsThenSixFieldLines) {
@@ -145,16 +138,12 @@ TEST_F(AsciiReaderTest, LineStartExample) {
                                      "0 0 0 0 0 1\n0 0 0 0 0 2\n0 0 0 0 0 3\n"
                                      "0 0 0 0 0 1\n0 0 0 0 0 2\n0 0 0 0 0 2\n"
                                      "0 0 0 0 0 5");
-  ScanData data;
-  data.sevenColumns = true;  // overwritten by the first line
-  data.openAscii(path);
-  std::ostringstream messages;
-  EXPECT_EQ(data.readAscii(messages), 7);
+  InputReader reader;
+  openInputOrExit(reader, path, false);
+  ScanData data = readInStages(reader).points;
   EXPECT_FALSE(data.sevenColumns);
+  data.segmentScanLines();
   EXPECT_EQ(data.lineStart, (std::vector<int>{0, 3, 5}));
-  EXPECT_EQ(data.residual, std::vector<float>(7, 0.0f));
-  EXPECT_EQ(data.pointSigma.size(), 7u);
-  EXPECT_EQ(data.distance.size(), 7u);
 }
 
 // Observed Qt 6.4 facts.
@@ -289,7 +278,7 @@ TEST_F(AsciiReaderTest, LineFeedAfterUnfinishedSequenceAtChunkEdgeIsKept) {
   bytes += blanks + "10 70 -45 12 3 17\xC3\n11 71 -46 13 4 18";
   ASSERT_EQ(bytes.indexOf('\xC3'), 16383);
 
-  const AsciiReadResult r = readWithScanData(writeTestFile(dir_, "edge.txt", bytes));
+  const AsciiReadResult r = readInBlocks(writeTestFile(dir_, "edge.txt", bytes));
   EXPECT_EQ(r.lineCount, lines + 2);
   EXPECT_EQ(r.badLineCount, 0);
   ASSERT_EQ(r.col0.size(), std::size_t(lines) + 2);
@@ -307,54 +296,6 @@ TEST_F(AsciiReaderTest, LineFeedAfterUnfinishedSequenceAtChunkEdgeIsKept) {
   EXPECT_EQ(qt.col0.size(), std::size_t(lines));
   EXPECT_EQ(qt.messages, std::to_string(lines) + " 11 " + blanks.toStdString() +
                              "10 70 -45 12 3 17?11 71 -46 13 4 18\n");
-}
-
-TEST_F(AsciiReaderTest, MoreTextLinesThanTheLimitAreRefused) {
-  QByteArray tenLines;
-  for (int i = 0; i < 10; ++i) tenLines += "1 2 3 4 5 6\n";
-  tenLines.chop(1);
-  QByteArray utf16("\xFF\xFE", 2);
-  for (const char c : tenLines) utf16.append(c).append('\0');
-  QByteArray manyLines;
-  for (int i = 0; i < 1000; ++i) manyLines += "1 2 3 4 5 6\n";
-
-  // readAsciiBlocks on the bytes with the given block size and line limit.
-  const auto readLimited = [this](const QByteArray& bytes,
-                                  std::size_t blockSize, std::int64_t limit,
-                                  std::size_t* points) {
-    ScanData data;
-    data.openAscii(writeTestFile(dir_, "limit.txt", bytes));
-    std::ostringstream messages;
-    const int result = readAsciiBlocks(data, messages, blockSize, limit);
-    *points = data.pointCount();
-    return result;
-  };
-  std::size_t points = 0;
-  // Every text line counts, a rejected one too; the limit itself passes.
-  EXPECT_EQ(readLimited(tenLines, 64, 10, &points), 10);
-  EXPECT_EQ(readLimited(tenLines, 64, 9, &points), -1);
-  EXPECT_EQ(readLimited(tenLines + "\n", 64, 10, &points), -1);
-  EXPECT_EQ(readLimited(tenLines, 64, 5, &points), -1);
-  EXPECT_EQ(readLimited(utf16, 64, 10, &points), 10);
-  EXPECT_EQ(readLimited(utf16, 64, 5, &points), -1);
-  // Reading stops soon after the count passes the limit.
-  EXPECT_EQ(readLimited(manyLines, 64, 5, &points), -1);
-  EXPECT_LT(points, 20u);
-}
-
-TEST_F(AsciiReaderTest, PagesAreWarmedAheadButNotFarPastTheEndOfAFile) {
-  // 200 blocks of 4096 bytes at 32 bytes a line: 128 points a block.
-  const QByteArray line = "0.500 70.12345 -45.12345 12 3 7\n";
-  ASSERT_EQ(line.size(), 32);
-  const QByteArray bytes = line.repeated(200 * 128);
-  ScanData data;
-  data.openAscii(writeTestFile(dir_, "warm.txt", bytes));
-  std::ostringstream messages;
-  ASSERT_EQ(readAsciiBlocks(data, messages, 4096, 1 << 20), 200 * 128);
-  // Reading warms a few blocks ahead; at the end of a regular file, the
-  // warming stops within an eighth of a block past its last point.
-  EXPECT_GE(data.warmedPoints, data.pointCount());
-  EXPECT_LE(data.warmedPoints, data.pointCount() + 128 / 8 + 1);
 }
 
 TEST_F(AsciiReaderTest, PipeInput) {
@@ -377,7 +318,7 @@ TEST_F(AsciiReaderTest, PipeInput) {
     }
     if (fd >= 0) ::close(fd);
   });
-  const AsciiReadResult r = readWithScanData(fifo);
+  const AsciiReadResult r = readInBlocks(fifo);
   writer.join();
   const AsciiReadResult expected =
       readWithQtReference(writeTestFile(dir_, "same.txt", bytes));
@@ -394,10 +335,10 @@ TEST_F(AsciiReaderTest, LineLongerThanABlock) {
   const AsciiReadResult expected = readWithQtReference(path);
   for (const std::size_t blockSize : {std::size_t(1) << 16,
                                       std::size_t(1000003)}) {
-    EXPECT_TRUE(sameRead(expected, readWithScanData(path, blockSize)))
+    EXPECT_TRUE(sameRead(expected, readInBlocks(path, blockSize)))
         << blockSize;
   }
-  EXPECT_TRUE(sameRead(expected, readWithScanData(path)));
+  EXPECT_TRUE(sameRead(expected, readInBlocks(path)));
   EXPECT_EQ(expected.col0.size(), 3u);
 }
 
@@ -427,9 +368,8 @@ TEST_F(AsciiReaderTest, FileOfSeveralBlocks) {
     }
     bytes += '\n';
   }
-  // The default block size splits every block between two threads.
   EXPECT_TRUE(readsLikeQt(dir_, avoidingChunkEdgeFault(bytes),
-                         {kAsciiBlockSize, std::size_t(1) << 20, 65536 + 7}));
+                         {kInputBlockBytes, std::size_t(1) << 20, 65536 + 7}));
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 #include "scan/ascii_test_util.h"
 
-#include "scan/ascii_reader.h"
+#include "scan/input_reader.h"
 #include "scan/scan_data.h"
+#include "staged_read.h"
 
 #include <QFile>
 #include <QStringConverter>
 
-#include <climits>
 #include <cstring>
-#include <sstream>
 
 QString writeTestFile(const QTemporaryDir& dir, const QString& name,
                       const QByteArray& bytes) {
@@ -19,14 +18,12 @@ QString writeTestFile(const QTemporaryDir& dir, const QString& name,
   return path;
 }
 
-AsciiReadResult readWithScanData(const QString& path, std::size_t blockSize) {
-  ScanData data;
-  data.openAscii(path);
-  std::ostringstream messages;
-  if (blockSize == 0)
-    data.readAscii(messages);
-  else
-    readAsciiBlocks(data, messages, blockSize, INT_MAX);
+AsciiReadResult readInBlocks(const QString& path, std::size_t blockSize) {
+  InputReader reader;
+  openInputOrExit(reader, path, false);
+  if (blockSize > 0) reader.blockBytes = blockSize;
+  StagedRead read = readInStages(reader);
+  const ScanData& data = read.points;
   AsciiReadResult r;
   r.col0 = data.col0;
   r.latitude = data.latitude;
@@ -35,10 +32,10 @@ AsciiReadResult readWithScanData(const QString& path, std::size_t blockSize) {
   r.col4 = data.col4;
   r.sweepIndex = data.sweepIndex;
   if (data.sevenColumns) r.col6 = data.col6;
-  r.lineCount = data.lineCount;
-  r.badLineCount = data.badLineCount;
+  r.lineCount = static_cast<int>(read.textLines);
+  r.badLineCount = static_cast<int>(read.rejectedLines);
   r.sevenColumns = data.sevenColumns;
-  r.messages = messages.str();
+  r.messages = read.messages;
   return r;
 }
 
@@ -133,10 +130,10 @@ bool sameColumn(const char* name, const std::vector<T>& expected,
     const QByteArray& bytes, std::initializer_list<std::size_t> blockSizes) {
   const QString path = writeTestFile(dir, QStringLiteral("input.txt"), bytes);
   const AsciiReadResult expected = reference(path);
-  ::testing::AssertionResult r = sameRead(expected, readWithScanData(path));
-  if (!r) return r << " (readAscii)";
+  ::testing::AssertionResult r = sameRead(expected, readInBlocks(path));
+  if (!r) return r << " (blocks of " << kInputBlockBytes << " bytes)";
   for (const std::size_t blockSize : blockSizes) {
-    r = sameRead(expected, readWithScanData(path, blockSize));
+    r = sameRead(expected, readInBlocks(path, blockSize));
     if (!r) return r << " (block size " << blockSize << ")";
   }
   return r;

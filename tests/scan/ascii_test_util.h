@@ -1,5 +1,5 @@
-// Helpers of the ASCII reader tests: files in a temporary folder, reads
-// through ScanData, and a bitwise comparison of two reads.
+// Helpers of the ASCII reader tests: files in a temporary folder, reads in
+// blocks as a run reads, and a bitwise comparison of two reads.
 #ifndef SCANFIT_TESTS_SCAN_ASCII_TEST_UTIL_H_
 #define SCANFIT_TESTS_SCAN_ASCII_TEST_UTIL_H_
 
@@ -18,9 +18,9 @@
 QString writeTestFile(const QTemporaryDir& dir, const QString& name,
                       const QByteArray& bytes);
 
-// Reads `path` through ScanData::openAscii and then ScanData::readAscii, or,
-// with a non-zero `blockSize`, readAsciiBlocks with that block size.
-AsciiReadResult readWithScanData(const QString& path,
+// Reads `path` as a run reads it, in blocks of a run's size or, when not 0,
+// of `blockSize` bytes, with every point kept.
+AsciiReadResult readInBlocks(const QString& path,
                                  std::size_t blockSize = 0);
 
 // Equal columns (float bits), counters, form and messages.
@@ -30,8 +30,8 @@ AsciiReadResult readWithScanData(const QString& path,
 // A reference reading path (qt_reference_reader.h).
 using AsciiReference = AsciiReadResult (*)(const QString& path);
 
-// Reads `bytes` (written to a file of `dir`) with `reference` and with
-// ScanData (readAscii and the given block sizes) and requires equal reads.
+// Reads `bytes` (written to a file of `dir`) with `reference` and in blocks
+// (of a run's size and of the given sizes) and requires equal reads.
 ::testing::AssertionResult readsLike(AsciiReference reference,
                                      const QTemporaryDir& dir,
                                      const QByteArray& bytes,

@@ -39,12 +39,24 @@ short qtShort(const std::string& s) {
   return ok ? v : short(0);
 }
 
+// A field as the line parser converts it: the fast scanner when it takes
+// the whole field (which ends at white space or the line end), Qt
+// otherwise.
+template <typename T, typename Scan, typename Qt>
+T convertField(const std::string& s, Scan scan, Qt qt) {
+  const std::string terminated = s + '\n';
+  T value{};
+  const char* end = scan(terminated.data(), &value);
+  if (end == terminated.data() + s.size()) return value;
+  return qt(s.data(), s.data() + s.size());
+}
+
 float ours(const std::string& s) {
-  return parseFloatField(s.data(), s.data() + s.size());
+  return convertField<float>(s, scanFloatField, qtFieldToFloat);
 }
 
 short oursShort(const std::string& s) {
-  return parseShortField(s.data(), s.data() + s.size());
+  return convertField<short>(s, scanShortField, qtFieldToShort);
 }
 
 // Whether the fast scanner alone takes the whole string.

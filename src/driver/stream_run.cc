@@ -1,0 +1,196 @@
+#include "driver/stream_run.h"
+
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/info.h>
+#include <oneapi/tbb/parallel_pipeline.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "analysis/scan_fit.h"
+#include "output/line_outputs.h"
+#include "output/point_outputs.h"
+#include "output/row_block.h"
+#include "scan/block_parse.h"
+#include "scan/rejected_lines.h"
+#include "scan/scan_data.h"
+#include "scan/whole_lines.h"
+
+namespace {
+
+// Batches in flight per thread, and at most: a few per thread keep every
+// thread busy while a serial stage holds one, and the cap bounds memory on
+// machines of many processors (a batch of a text input takes about 2 MiB).
+constexpr int kBatchesPerThread = 2;
+constexpr int kMostBatches = 24;
+
+struct Batch {
+  InputBlock input;
+  ScanData data;
+  RejectedLines rejected;
+  std::int64_t parsedPoints = 0;
+  std::int64_t textLines = 0;
+  std::int64_t firstLineIndex = 0;  // of the input, for the messages
+  std::vector<LinePlan> plans;
+  RowBlock ver, fit;
+  PointRows points;
+};
+
+// Batches are reused rather than made anew: their buffers keep their
+// capacity, and fresh memory, which costs a page fault per page, is
+// touched once per run.
+struct BatchPool {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Batch>> all;
+  std::vector<Batch*> idle;
+
+  Batch* take() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (idle.empty()) {
+      all.push_back(std::make_unique<Batch>());
+      return all.back().get();
+    }
+    Batch* const batch = idle.back();
+    idle.pop_back();
+    return batch;
+  }
+
+  void give(Batch* batch) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    idle.push_back(batch);
+  }
+};
+
+// What the serial stages carry from one batch to the next.
+struct Stream {
+  InputReader& reader;
+  const RunSinks& sinks;
+  std::ostream& messages;
+  RunTotals& totals;
+  ScanData heldBack;  // the last scan line seen, not known to be whole
+  float threshold = kInitialThreshold;
+  bool failed = false;  // an output could not be written
+  BatchPool pool;
+};
+
+// Stage 1.
+Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
+  if (!stream.failed) {
+    Batch* const batch = stream.pool.take();
+    if (readInputBlock(stream.reader, batch->input)) return batch;
+    stream.pool.give(batch);
+  }
+  control.stop();
+  return nullptr;
+}
+
+// Stage 2.
+void parseBatch(Batch& batch) {
+  batch.data.clear();
+  batch.rejected.clear();
+  batch.textLines = parseInputBlock(batch.input, batch.data, batch.rejected);
+  batch.parsedPoints = std::int64_t(batch.data.pointCount());
+}
+
+// Stage 3.
+void cutBatch(Stream& stream, Batch& batch) {
+  keepWholeLines(batch.data, stream.heldBack, batch.input.endsInput);
+  batch.data.sevenColumns = batch.input.form == 7;
+  batch.firstLineIndex = stream.totals.textLines;
+  stream.totals.textLines += batch.textLines;
+  stream.totals.rejectedLines += std::int64_t(batch.rejected.size());
+  stream.totals.points += batch.parsedPoints;
+}
+
+// Stage 6.
+void finishBatch(Batch& batch) {
+  finishScanLines(batch.data, batch.plans);
+  batch.ver.clear();
+  batch.fit.clear();
+  writeVerFile(batch.ver, batch.data);
+  writeFitFile(batch.fit, batch.data);
+  for (RowBlock* rows :
+       {&batch.points.fit, &batch.points.high, &batch.points.low})
+    rows->clear();
+  if (batch.input.binary)
+    writeBinaryPoints(batch.data, batch.points);
+  else
+    writeTextPoints(batch.data, batch.points);
+}
+
+// Stage 7. The messages of a batch come before its rows, so that a failing
+// output stops the run after the messages of every batch it took rows of.
+void writeBatch(Stream& stream, Batch& batch) {
+  if (!stream.failed) {
+    writeRejectedLines(stream.messages, batch.rejected, batch.firstLineIndex);
+    const RunSinks& sinks = stream.sinks;
+    for (auto [rows, sink] :
+         {std::pair{&batch.ver, sinks.ver}, {&batch.fit, sinks.fit},
+          {&batch.points.fit, sinks.pointFit},
+          {&batch.points.high, sinks.pointHigh},
+          {&batch.points.low, sinks.pointLow}}) {
+      sink->append(rows->bytes.get(), rows->size);
+      if (sink->writeError != 0) stream.failed = true;
+    }
+    stream.totals.fittedLines += std::int64_t(batch.data.lineSlope.size());
+    stream.totals.nadirRecords += std::int64_t(batch.data.nadirCol0.size());
+  }
+  stream.pool.give(&batch);
+}
+
+void runPipeline(Stream& stream, int batches) {
+  using oneapi::tbb::filter_mode;
+  using oneapi::tbb::make_filter;
+  const auto serial = filter_mode::serial_in_order;
+  const auto parallel = filter_mode::parallel;
+  oneapi::tbb::parallel_pipeline(
+      std::size_t(batches),
+      make_filter<void, Batch*>(serial,
+          [&](oneapi::tbb::flow_control& control) {
+            return readBatch(stream, control);
+          }) &
+      make_filter<Batch*, Batch*>(parallel, [](Batch* batch) {
+        parseBatch(*batch);
+        return batch;
+      }) &
+      make_filter<Batch*, Batch*>(serial, [&](Batch* batch) {
+        cutBatch(stream, *batch);
+        return batch;
+      }) &
+      make_filter<Batch*, Batch*>(parallel, [](Batch* batch) {
+        planScanLines(batch->data, batch->plans);
+        return batch;
+      }) &
+      make_filter<Batch*, Batch*>(serial, [&](Batch* batch) {
+        carryThreshold(batch->plans, stream.threshold);
+        return batch;
+      }) &
+      make_filter<Batch*, Batch*>(parallel, [](Batch* batch) {
+        finishBatch(*batch);
+        return batch;
+      }) &
+      make_filter<Batch*, void>(serial, [&](Batch* batch) {
+        writeBatch(stream, *batch);
+      }));
+}
+
+}  // namespace
+
+bool streamRun(InputReader& reader, const RunSinks& sinks,
+               std::ostream& messages, int threads, RunTotals& totals) {
+  if (threads <= 0) threads = oneapi::tbb::info::default_concurrency();
+  // The arena takes the count asked for, more than the processors too;
+  // the global limit keeps the scheduler from adding workers beyond it.
+  const oneapi::tbb::global_control limit(
+      oneapi::tbb::global_control::max_allowed_parallelism,
+      std::size_t(threads));
+  oneapi::tbb::task_arena arena(threads);
+  Stream stream{reader, sinks, messages, totals, {}, kInitialThreshold,
+                false, {}};
+  const int batches = std::min(kBatchesPerThread * threads + 2, kMostBatches);
+  arena.execute([&] { runPipeline(stream, batches); });
+  return !stream.failed;
+}

@@ -1,0 +1,226 @@
+#include "scan/input_reader.h"
+
+#include <QByteArrayView>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+#include "scan/ascii_line_parser.h"
+#include "scan/point_record.h"
+
+namespace {
+
+// A line longer than a block is read in reads growing with it, up to this
+// size, rather than a block at a time: a huge line in tiny blocks would
+// otherwise take millions of reads.
+constexpr std::size_t kLongLineReadBytes = std::size_t(1) << 20;
+
+// Reads up to `n` more bytes after the pending ones, with room for the
+// parser's sentinel after them. Zero bytes (or an error) ends the input.
+void fetch(InputReader& in, std::size_t n) {
+  in.pending.reserve(in.pending.size + n + 1);
+  for (;;) {
+    const ssize_t got =
+        ::read(in.file.handle(), in.pending.bytes + in.pending.size, n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      in.atEnd = true;
+      return;
+    }
+    in.pending.size += std::size_t(got);
+    return;
+  }
+}
+
+// The block gets the first `n` pending bytes; the rest stays pending.
+void handOut(InputReader& in, InputBlock& block, std::size_t n) {
+  block.bytes.swap(in.pending);
+  const std::size_t rest = block.bytes.size - n;
+  in.pending.size = 0;
+  in.pending.reserve(std::max(rest, in.blockBytes) + 1);
+  if (rest > 0) std::memcpy(in.pending.bytes, block.bytes.bytes + n, rest);
+  in.pending.size = rest;
+  block.bytes.size = n;
+  // What stays is the start of a line: no line feed in it.
+  in.lineEnd = 0;
+  in.searched = rest;
+}
+
+// The form the input's first line decides, converted on its own: the
+// lines of one block may be converted before the block that holds it.
+int formOfFirstLine(char* begin, char* end, bool endsInput) {
+  ScanData points;
+  RejectedLines rejected;
+  AsciiLineParser probe(points, rejected);
+  char* const lineFeed =
+      static_cast<char*>(std::memchr(begin, '\n', std::size_t(end - begin)));
+  if (lineFeed != nullptr)
+    probe.parse(begin, lineFeed + 1, 0, false);
+  else
+    probe.parse(begin, end, 0, endsInput);
+  return probe.form();
+}
+
+int formOfFirstLine(const QString& line) {
+  ScanData points;
+  RejectedLines rejected;
+  AsciiLineParser probe(points, rejected);
+  probe.parseTextLine(line, 0);
+  return probe.form();
+}
+
+// The first bytes decide the decoding, as they do for QTextStream: a
+// UTF-16 or UTF-32 byte-order mark, or else UTF-8, whose byte-order mark is
+// skipped.
+void startText(InputReader& in) {
+  in.started = true;
+  while (in.pending.size < 4 && !in.atEnd) fetch(in, in.blockBytes);
+  const std::optional<QStringConverter::Encoding> encoding =
+      QStringConverter::encodingForData(
+          QByteArrayView(in.pending.bytes, qsizetype(in.pending.size)));
+  if (!encoding) return;
+  if (*encoding == QStringConverter::Utf8) {
+    in.pending.size -= 3;
+    std::memmove(in.pending.bytes, in.pending.bytes + 3, in.pending.size);
+    return;
+  }
+  // Default flags, as QTextStream's decoder: the byte-order mark that chose
+  // the encoding is skipped.
+  in.decoder = std::make_unique<QStringDecoder>(*encoding);
+}
+
+bool readUtf8Block(InputReader& in, InputBlock& block) {
+  // Until a block's worth of bytes holds a whole line, or the input ends.
+  for (;;) {
+    const char* const lineFeed = static_cast<const char*>(
+        memrchr(in.pending.bytes + in.searched, '\n',
+                in.pending.size - in.searched));
+    if (lineFeed != nullptr)
+      in.lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
+    in.searched = in.pending.size;
+    if (in.atEnd || (in.lineEnd > 0 && in.pending.size >= in.blockBytes))
+      break;
+    fetch(in, std::max(in.blockBytes,
+                       std::min(in.pending.size, kLongLineReadBytes)));
+  }
+  if (in.form == 0) {
+    in.form = formOfFirstLine(in.pending.bytes,
+                              in.pending.bytes + in.pending.size, in.atEnd);
+  }
+  block.endsInput = in.atEnd;
+  handOut(in, block, in.atEnd ? in.pending.size : in.lineEnd);
+  return true;
+}
+
+// Decodes the pending bytes and appends the lines they finish to `lines`;
+// returns the characters appended.
+std::size_t decodePending(InputReader& in, std::vector<QString>& lines) {
+  QString text = in.decoder->decode(
+      QByteArrayView(in.pending.bytes, qsizetype(in.pending.size)));
+  in.pending.size = 0;
+  text.remove(QChar(u'\r'));
+  std::size_t characters = 0;
+  qsizetype from = 0;
+  for (qsizetype lineFeed; (lineFeed = text.indexOf(u'\n', from)) >= 0;
+       from = lineFeed + 1) {
+    in.unfinishedLine += QStringView(text).sliced(from, lineFeed - from);
+    characters += std::size_t(in.unfinishedLine.size()) + 1;
+    lines.push_back(in.unfinishedLine);
+    in.unfinishedLine.resize(0);
+  }
+  in.unfinishedLine += QStringView(text).sliced(from);
+  return characters;
+}
+
+bool readDecodedBlock(InputReader& in, InputBlock& block) {
+  block.decoded = true;
+  std::size_t characters = 0;
+  for (;;) {
+    if (in.pending.size > 0) characters += decodePending(in, block.decodedLines);
+    if (in.atEnd) {
+      // The text after the last line feed is the last line, empty or not.
+      block.decodedLines.push_back(in.unfinishedLine);
+      in.unfinishedLine.clear();
+      block.endsInput = true;
+      break;
+    }
+    // Two bytes a character, as a block of bytes would hold.
+    if (!block.decodedLines.empty() && 2 * characters >= in.blockBytes) break;
+    fetch(in, in.blockBytes);
+  }
+  if (in.form == 0) in.form = formOfFirstLine(block.decodedLines.front());
+  return true;
+}
+
+bool readBinaryBlock(InputReader& in, InputBlock& block) {
+  const std::size_t want =
+      std::max<std::size_t>(in.blockBytes / kPointRecordSize, 1) *
+      kPointRecordSize;
+  while (!in.atEnd && in.pending.size < want)
+    fetch(in, want - in.pending.size);
+  const std::size_t records = in.pending.size / kPointRecordSize;
+  block.endsInput = in.atEnd;
+  handOut(in, block, records * kPointRecordSize);
+  // A trailing partial record is not a point.
+  if (block.endsInput) in.pending.size = 0;
+  return true;
+}
+
+}  // namespace
+
+ByteBuffer::~ByteBuffer() { std::free(bytes); }
+
+void ByteBuffer::reserve(std::size_t wanted) {
+  if (wanted <= capacity) return;
+  const std::size_t grown = std::max(wanted, capacity + capacity / 2);
+  void* moved = std::realloc(bytes, grown);
+  if (moved == nullptr) {
+    std::cerr << "Out of memory" << std::endl;
+    std::exit(-1);
+  }
+  bytes = static_cast<char*>(moved);
+  capacity = grown;
+}
+
+void ByteBuffer::swap(ByteBuffer& other) {
+  std::swap(bytes, other.bytes);
+  std::swap(size, other.size);
+  std::swap(capacity, other.capacity);
+}
+
+void openInputOrExit(InputReader& reader, const QString& name, bool binary) {
+  reader.binary = binary;
+  reader.file.setFileName(name);
+  // Unbuffered: the reader fetches whole blocks itself.
+  if (reader.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return;
+  std::cerr << "Cannot read from: " << QFile::encodeName(name).constData()
+            << std::endl
+            << reader.file.errorString().toLatin1().constData() << std::endl;
+  std::exit(-1);
+}
+
+bool readInputBlock(InputReader& reader, InputBlock& block) {
+  if (reader.done) return false;
+  block.binary = reader.binary;
+  block.bytes.size = 0;
+  block.decodedLines.clear();
+  block.decoded = false;
+  if (reader.binary) {
+    readBinaryBlock(reader, block);
+  } else {
+    if (!reader.started) startText(reader);
+    if (reader.decoder)
+      readDecodedBlock(reader, block);
+    else
+      readUtf8Block(reader, block);
+    block.form = reader.form;
+  }
+  reader.done = block.endsInput;
+  return true;
+}

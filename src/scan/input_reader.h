@@ -1,0 +1,90 @@
+// Reading the input in blocks of whole text lines or whole point records,
+// one block at a time and in order, so that the blocks can be converted
+// into points on several threads at once (scan/block_parse.h) and memory
+// stays a few blocks whatever the input's size.
+//
+// A text input is decoded as QTextStream decodes it: UTF-8, with a
+// byte-order mark at its start skipped, unless it starts with a UTF-16 or
+// UTF-32 byte-order mark; then it is decoded in that encoding here, and
+// its blocks hold the decoded lines. Its first line decides its form (six
+// or seven columns), which every block carries.
+#ifndef SCANFIT_SCAN_INPUT_READER_H_
+#define SCANFIT_SCAN_INPUT_READER_H_
+
+#include <QFile>
+#include <QString>
+#include <QStringDecoder>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+// Bytes left uninitialised, grown with realloc: in place where it can, and
+// large buffers are remapped rather than copied.
+struct ByteBuffer {
+  char* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+
+  ByteBuffer() = default;
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
+  ~ByteBuffer();
+
+  // Room for at least `bytes` bytes in all; the bytes held stay.
+  void reserve(std::size_t bytes);
+  void swap(ByteBuffer& other);
+};
+
+// One block of the input, as the reader hands it out.
+struct InputBlock {
+  bool binary = false;
+  // Whole point records, or whole text lines of a UTF-8 input, each with
+  // its line feed; in the block that ends the input, also the bytes after
+  // the last line feed, which are the input's last line. One byte of room
+  // is left after them.
+  ByteBuffer bytes;
+  // The whole lines of a UTF-16 or UTF-32 input, without line feeds and
+  // carriage returns (in the last block, its last line too).
+  std::vector<QString> decodedLines;
+  bool decoded = false;
+  bool endsInput = false;  // the input's last block (possibly empty)
+  int form = 0;            // text: 6 or 7 fields
+};
+
+// Bytes a block holds when the input has that many, read at a time. Set
+// by the build (SCANFIT_BLOCK_BYTES): a test build makes blocks tiny so
+// that scan lines, text lines and records cross block edges everywhere.
+#ifndef SCANFIT_BLOCK_BYTES
+#define SCANFIT_BLOCK_BYTES (512 * 1024)
+#endif
+constexpr std::size_t kInputBlockBytes = SCANFIT_BLOCK_BYTES;
+
+struct InputReader {
+  QFile file;
+  bool binary = false;
+  std::size_t blockBytes = kInputBlockBytes;
+
+  ByteBuffer pending;           // read and not yet handed out
+  std::size_t lineEnd = 0;      // text: pending[0, lineEnd) is whole lines
+  std::size_t searched = 0;     // text: pending[0, searched) searched for
+                                // line feeds
+  bool atEnd = false;           // nothing more to read
+  bool done = false;            // the last block is handed out
+  bool started = false;         // the encoding is decided
+  int form = 0;                 // text: 6 or 7 once the first line is seen
+  std::unique_ptr<QStringDecoder> decoder;  // a UTF-16 or UTF-32 input
+  QString unfinishedLine;       // decoded text after the last line feed
+};
+
+// Opens `name` for `reader`. On failure writes "Cannot read from: ", the
+// name, and QFile's error text, each line to standard error, and ends the
+// process with status -1.
+void openInputOrExit(InputReader& reader, const QString& name, bool binary);
+
+// Hands out the next block into `block` (its previous bytes are reused),
+// or returns false when the last block has been handed out. A read error
+// ends the input as its end would.
+bool readInputBlock(InputReader& reader, InputBlock& block);
+
+#endif  // SCANFIT_SCAN_INPUT_READER_H_
