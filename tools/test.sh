@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # From a fresh Debian 12 machine: installs what is missing, builds, and runs
 # the whole test suite twice: on the release build, and on a build in which
-# address and undefined-behaviour checks stop the program at the first fault;
-# then fuzzes every fuzz target briefly (clang build, about a minute).
+# address and undefined-behaviour checks stop the program at the first fault
+# and the input is read in blocks of 61 bytes, so that text lines, scan
+# lines and records cross block edges everywhere; then fuzzes every fuzz
+# target briefly (clang build, about a minute).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/install-deps.sh"
@@ -10,7 +12,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/build.sh" "$root/build"
 ctest --test-dir "$root/build" -j "$(nproc)" --output-on-failure
 
-"$root/tools/build.sh" "$root/build-sanitize" -DSCANFIT_SANITIZE=ON
+"$root/tools/build.sh" "$root/build-sanitize" -DSCANFIT_SANITIZE=ON \
+  -DSCANFIT_BLOCK_BYTES=61
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir "$root/build-sanitize" -j "$(nproc)" --output-on-failure

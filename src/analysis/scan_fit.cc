@@ -280,7 +280,10 @@ void planScanLines(ScanData& data, std::vector<LinePlan>& plans) {
     plan.count = count;
     plans.push_back(plan);
   }
-  CosineCache cosines;
+  // One cache per thread, kept from batch to batch: filling a fresh one
+  // would cost more than a small batch's fit. It only ever holds true
+  // cosines, so what it returns is the same whichever thread asks.
+  thread_local CosineCache cosines;
   for (LinePlan& plan : plans) planLine(data, plan, cosines);
 }
 

@@ -2,6 +2,7 @@
 // whatever the data.
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -101,6 +102,47 @@ TEST_F(FlightRunTest, EachPointFileHoldsItsClassOnly) {
   }
   for (const QByteArray& row : low) {
     ASSERT_LE(residualOfRow(row), -50.0) << row.constData();
+  }
+}
+
+// The outputs a run left in `folder`, by name, and what it wrote to
+// standard error.
+QMap<QString, QByteArray> runOutputs(const QString& folder,
+                                     const ProcessResult& result) {
+  QMap<QString, QByteArray> outputs;
+  for (const QString& name : listDir(folder))
+    outputs[name] = readFile(folder + "/" + name);
+  outputs["(stderr)"] = result.err;
+  return outputs;
+}
+
+TEST_F(FlightRunTest, EveryThreadCountWritesTheSameBytes) {
+  generate("six", "flight.txt");
+  generate("binary", "flight.dat");
+  // Rejected lines all through the flight: their messages must keep their
+  // order and their indexes whichever thread converts them.
+  QList<QByteArray> lines = readFile(path("flight.txt")).split('\n');
+  for (qsizetype i = 1; i < lines.size(); i += 997) lines.insert(i, "a header");
+  writeFile(path("mixed.txt"), lines.join('\n'));
+
+  const struct {
+    QString name;
+    QStringList input;
+  } runs[] = {{"text", {"../mixed.txt"}}, {"binary", {"-b", "../flight.dat"}}};
+  const QStringList threadCounts[] = {
+      {"--threads=1"}, {"--threads=2"}, {"--threads", "8"}, {}};
+  for (const auto& run : runs) {
+    QMap<QString, QByteArray> expected;
+    for (const QStringList& threads : threadCounts) {
+      const QString folder = run.name + threads.join("");
+      QDir(dir.path()).mkdir(folder);
+      const ProcessResult result = runScanfit(threads + run.input, path(folder));
+      EXPECT_EQ(result.status, 0);
+      const QMap<QString, QByteArray> outputs = runOutputs(path(folder), result);
+      if (expected.isEmpty()) expected = outputs;
+      EXPECT_EQ(outputs.size(), 6);
+      EXPECT_TRUE(outputs == expected) << folder.toStdString();
+    }
   }
 }
 

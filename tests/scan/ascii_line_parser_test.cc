@@ -127,4 +127,18 @@ TEST(AsciiLineParser, PartsMayEndAfterAnUnfinishedSequence) {
   }
 }
 
+// A block's messages are numbered on from the lines of the blocks before
+// it, in full whatever the count, and long texts come out whole.
+TEST(RejectedLines, NumberedFromTheBlocksBefore) {
+  const std::string longText(100000, 'x');
+  RejectedLines rejected;
+  rejected.addInPlace(0, 3, "a b c", 5);
+  rejected.addCopy(2, 1, "", 0);
+  rejected.addInPlace(7, 1, longText.data(), longText.size());
+  std::ostringstream out;
+  writeRejectedLines(out, rejected, 5000000000);
+  EXPECT_EQ(out.str(), "5000000000 3 a b c\n5000000002 1 \n5000000007 1 " +
+                           longText + "\n");
+}
+
 }  // namespace
