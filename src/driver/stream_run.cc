@@ -23,9 +23,10 @@ namespace {
 
 // Batches in flight per thread, and at most: a few per thread keep every
 // thread busy while a serial stage holds one, and the cap bounds memory on
-// machines of many processors (a batch of a text input takes about 2 MiB).
+// machines of many processors (a batch of a text input takes about half a
+// MiB: its block, its columns and its rows).
 constexpr int kBatchesPerThread = 2;
-constexpr int kMostBatches = 24;
+constexpr int kMostBatches = 48;
 
 struct Batch {
   InputBlock input;

@@ -56,7 +56,7 @@ struct InputBlock {
 // by the build (SCANFIT_BLOCK_BYTES): a test build makes blocks tiny so
 // that scan lines, text lines and records cross block edges everywhere.
 #ifndef SCANFIT_BLOCK_BYTES
-#define SCANFIT_BLOCK_BYTES (512 * 1024)
+#define SCANFIT_BLOCK_BYTES (128 * 1024)
 #endif
 constexpr std::size_t kInputBlockBytes = SCANFIT_BLOCK_BYTES;
 
