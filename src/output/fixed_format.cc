@@ -1,5 +1,6 @@
 #include "output/fixed_format.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -200,7 +201,37 @@ char* appendFixed(char* out, float value, int width, int decimals) {
   }
 }
 
+namespace {
+
+// Point rows write small integers (sweep indices, col4) in fields of four:
+// those of up to three digits come whole from a table.
+constexpr int kTabledShorts = 1000;
+
+struct FourWide {
+  char text[4];
+};
+
+constexpr std::array<FourWide, kTabledShorts> makeFourWide() {
+  std::array<FourWide, kTabledShorts> table{};
+  for (int v = 0; v < kTabledShorts; ++v) {
+    int rest = v;
+    for (int at = 3; at >= 0; --at) {
+      table[v].text[at] = (at == 3 || rest > 0) ? char('0' + rest % 10) : ' ';
+      rest /= 10;
+    }
+  }
+  return table;
+}
+
+constexpr std::array<FourWide, kTabledShorts> kFourWide = makeFourWide();
+
+}  // namespace
+
 char* appendShort(char* out, short value, int width) {
+  if (width == 4 && value >= 0 && value < kTabledShorts) {
+    std::memcpy(out, kFourWide[value].text, 4);
+    return out + 4;
+  }
   const int wide = value;
   const uint64_t magnitude = static_cast<uint64_t>(wide < 0 ? -wide : wide);
   const int count = digitCount(magnitude);

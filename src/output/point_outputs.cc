@@ -1,6 +1,7 @@
 #include "output/point_outputs.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "analysis/residual_class.h"
 #include "output/fixed_format.h"
@@ -33,7 +34,28 @@ RowBlock* blockFor(PointRows& rows, float residual) {
   return nullptr;
 }
 
-char* formatPointRow(char* p, const ScanData& data, size_t i) {
+// The end of a row: the sigma field and the line end. Every point of a
+// scan line has its line's sigma, so this text is made once per line and
+// copied into the line's rows.
+struct RowTail {
+  uint32_t sigmaBits = 0;
+  size_t length = 0;
+  char text[fixedTextCapacity(10, 3) + kRowEndWidth];
+};
+
+const RowTail& rowTailFor(float sigma, RowTail& tail) {
+  uint32_t bits;
+  std::memcpy(&bits, &sigma, sizeof bits);
+  if (tail.length == 0 || bits != tail.sigmaBits) {
+    tail.sigmaBits = bits;
+    char* const end = appendRowEnd(appendFixed(tail.text, sigma, 10, 3),
+                                   kRowEndWidth);
+    tail.length = static_cast<size_t>(end - tail.text);
+  }
+  return tail;
+}
+
+char* formatPointRow(char* p, const ScanData& data, size_t i, RowTail& tail) {
   p = appendFixed(p, data.col0[i], 9, 6);
   p = appendFixed(p, data.latitude[i], 11, 6);
   p = appendFixed(p, data.longitude[i], 12, 6);
@@ -46,8 +68,9 @@ char* formatPointRow(char* p, const ScanData& data, size_t i) {
     p = appendShort(p, i < data.col6.size() ? data.col6[i] : short(0), 4);
   }
   p = appendFixed(p, data.residual[i], 10, 3);
-  p = appendFixed(p, data.pointSigma[i], 10, 3);
-  return appendRowEnd(p, kRowEndWidth);
+  const RowTail& end = rowTailFor(data.pointSigma[i], tail);
+  std::memcpy(p, end.text, end.length);
+  return p + end.length;
 }
 
 PointRecord pointRecord(const ScanData& data, size_t i) {
@@ -79,8 +102,9 @@ void writeClassified(const ScanData& data, PointRows& rows,
 }  // namespace
 
 void writeTextPoints(const ScanData& data, PointRows& rows) {
-  const auto formatRow = [&data](char* row, size_t i) {
-    return formatPointRow(row, data, i);
+  RowTail tail;
+  const auto formatRow = [&data, &tail](char* row, size_t i) {
+    return formatPointRow(row, data, i, tail);
   };
   writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, rows, formatRow);
 }
