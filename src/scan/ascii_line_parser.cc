@@ -132,7 +132,7 @@ std::int64_t AsciiLineParser::parse(char* begin, char* end,
   // scanners, which never read past a line feed.
   if (endsInput) *end = '\n';
 
-  const char* p = begin;
+  char* p = begin;
   std::int64_t lines = 0;
   while (p < end || (endsInput && p == end)) {
     p = parsePlainOrOther(p, firstLineIndex + lines);
@@ -141,13 +141,12 @@ std::int64_t AsciiLineParser::parse(char* begin, char* end,
   return lines;
 }
 
-const char* AsciiLineParser::parsePlainOrOther(const char* line,
-                                               std::int64_t index) {
+char* AsciiLineParser::parsePlainOrOther(char* line, std::int64_t index) {
   PlainLine scan;
   switch (scanPlainLine(line, &scan)) {
     case LineScan::kPlain:
       finishPlainLine(line, scan.textEnd, scan, index, true);
-      return scan.lineFeed + 1;
+      return line + (scan.lineFeed - line) + 1;
     case LineScan::kReturnInside:
       return parseWithCarriageReturns(line, index);
     case LineScan::kNotPlain:
@@ -156,11 +155,9 @@ const char* AsciiLineParser::parsePlainOrOther(const char* line,
   return parseNotPlain(line, index);
 }
 
-const char* AsciiLineParser::parseWithCarriageReturns(const char* line,
-                                                      std::int64_t index) {
-  const char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
-  const char* const lineFeed = static_cast<const char*>(
-      std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
+char* AsciiLineParser::parseWithCarriageReturns(char* line,
+                                                std::int64_t index) {
+  char* const lineFeed = lineFeedOf(line);
   // QTextStream drops every carriage return: the line is its other bytes.
   scratch_.clear();
   for (const char* p = line; p < lineFeed; ++p) {
@@ -176,28 +173,57 @@ const char* AsciiLineParser::parseWithCarriageReturns(const char* line,
   return lineFeed + 1;
 }
 
-const char* AsciiLineParser::parseNotPlain(const char* line,
-                                           std::int64_t index) {
-  const char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
-  const char* const lineFeed = static_cast<const char*>(
-      std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
+char* AsciiLineParser::parseNotPlain(char* line, std::int64_t index) {
+  char* const lineFeed = lineFeedOf(line);
   // The input's last line ends at the sentinel, not at a line feed of the
   // input: an unfinished sequence there is dropped. Any other line is
   // decoded with its line feed, so that an unfinished sequence before it
   // gives U+FFFD; the line feed itself always decodes as one.
   const bool lastLine = endsInput_ && lineFeed == rangeEnd_;
-  QString text = decodeUtf8Line(line, lastLine ? lineFeed : lineFeed + 1);
+  char* const textEnd = lastLine ? lineFeed : lineFeed + 1;
+  if (std::size_t(textEnd - line) >= kLongLineBytes &&
+      parseLongRejectedLine(line, textEnd, lastLine, index))
+    return lineFeed + 1;
+  QString text = decodeUtf8Line(line, textEnd);
   if (!lastLine) text.chop(1);
   parseTextLine(text, index);
   return lineFeed + 1;
 }
 
-void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
-  // The part count of simplified().split(" "): runs of non-white-space
-  // characters, and one empty part for a blank line.
-  std::int64_t runs = 0;
-  bool inRun = false;
-  for (const QChar c : line) {
+bool AsciiLineParser::parseLongRejectedLine(char* line, char* textEnd,
+                                            bool lastLine,
+                                            std::int64_t index) {
+  FieldCount count;
+  decodeUtf8LineInPieces(line, textEnd,
+                         [&](const QString& piece) { count.add(piece); });
+  // A long line that is a point holds a long field: it is converted whole.
+  if (accepts(count.fields())) return false;
+  // The message text, toLatin1() of the decoded line up to a NUL, is never
+  // longer than the bytes it comes from, so it is written over them.
+  char* out = line;
+  bool ended = false;
+  decodeUtf8LineInPieces(line, textEnd, [&](const QString& piece) {
+    if (ended) return;
+    const QByteArray latin1 = piece.toLatin1();
+    const std::size_t length = std::strlen(latin1.constData());
+    std::memcpy(out, latin1.constData(), length);
+    out += length;
+    ended = length < std::size_t(latin1.size());
+  });
+  // The line feed decodes as the last character; it is not part of the text.
+  if (!lastLine && !ended) --out;
+  rejected_.addInPlace(index, count.fields(), line, std::size_t(out - line));
+  return true;
+}
+
+char* AsciiLineParser::lineFeedOf(char* line) const {
+  char* const searchEnd = endsInput_ ? rangeEnd_ + 1 : rangeEnd_;
+  return static_cast<char*>(
+      std::memchr(line, '\n', static_cast<size_t>(searchEnd - line)));
+}
+
+void FieldCount::add(const QString& text) {
+  for (const QChar c : text) {
     if (c.isSpace()) {
       inRun = false;
     } else if (!inRun) {
@@ -205,7 +231,12 @@ void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
       ++runs;
     }
   }
-  const std::int64_t fields = runs == 0 ? 1 : runs;
+}
+
+void AsciiLineParser::parseTextLine(const QString& line, std::int64_t index) {
+  FieldCount count;
+  count.add(line);
+  const std::int64_t fields = count.fields();
   if (!accepts(fields)) {
     // toLatin1().constData() as a C string: "?" for characters outside
     // Latin-1, and the text ends at a NUL.
@@ -263,4 +294,13 @@ bool AsciiLineParser::accepts(std::int64_t fields) {
   // The input's first line decides the form.
   if (form_ == 0) form_ = fields == 7 ? 7 : 6;
   return fields == form_;
+}
+
+std::int64_t countLineFields(const char* line, const char* end) {
+  const char* const lineFeed = static_cast<const char*>(
+      std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+  FieldCount count;
+  decodeUtf8LineInPieces(line, lineFeed ? lineFeed + 1 : end,
+                         [&](const QString& piece) { count.add(piece); });
+  return count.fields();
 }

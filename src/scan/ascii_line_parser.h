@@ -28,6 +28,21 @@
 #include "scan/rejected_lines.h"
 #include "scan/scan_data.h"
 
+// The field count of a line as simplified().split(" ") counts its parts:
+// runs of characters that are not white space, and one empty part for a
+// blank line. Text may be added a piece at a time.
+struct FieldCount {
+  std::int64_t runs = 0;
+  bool inRun = false;
+
+  void add(const QString& text);
+  std::int64_t fields() const { return runs == 0 ? 1 : runs; }
+};
+
+// The field count of the line that starts at `line` and ends at its line
+// feed, or at `end` if it has none. Reads nothing else and writes nothing.
+std::int64_t countLineFields(const char* line, const char* end);
+
 struct AsciiLineParser {
   // Appends accepted points to the input columns of `points` and every
   // rejected line to `rejected`, with its index within the parsed lines.
@@ -45,7 +60,10 @@ struct AsciiLineParser {
   // feed (none, for an input that ends in a line feed) form the input's last
   // line, and *end must be writable (a sentinel goes there). The bytes must
   // stay where they are until the rejected lines are written: the texts of
-  // most are not copied. Returns the number of text lines converted.
+  // most are not copied, and a rejected line of kLongLineBytes or more that
+  // is not plain is decoded a piece at a time and its message text written
+  // over its own bytes, so that it is never held twice. Returns the number
+  // of text lines converted.
   std::int64_t parse(char* begin, char* end, std::int64_t firstLineIndex,
                      bool endsInput);
 
@@ -59,9 +77,13 @@ struct AsciiLineParser {
 
   // Internals of the conversion.
   // Each returns the start of the next line (past end, after the last).
-  const char* parsePlainOrOther(const char* line, std::int64_t index);
-  const char* parseWithCarriageReturns(const char* line, std::int64_t index);
-  const char* parseNotPlain(const char* line, std::int64_t index);
+  char* parsePlainOrOther(char* line, std::int64_t index);
+  char* parseWithCarriageReturns(char* line, std::int64_t index);
+  char* parseNotPlain(char* line, std::int64_t index);
+  // False, having done nothing, for a line the form accepts.
+  bool parseLongRejectedLine(char* line, char* textEnd, bool lastLine,
+                             std::int64_t index);
+  char* lineFeedOf(char* line) const;  // or the sentinel
 
   // `inPlace`: `text` lies in the parsed bytes, not in scratch_.
   void finishPlainLine(const char* text, const char* textEnd,
@@ -74,7 +96,7 @@ struct AsciiLineParser {
   int form_ = 0;
 
   // Valid during parse(): the range's end, and whether it ends the input.
-  const char* rangeEnd_ = nullptr;
+  char* rangeEnd_ = nullptr;
   bool endsInput_ = false;
 
   // A line without its carriage returns; reused, grows to the longest one.

@@ -21,6 +21,11 @@ namespace {
 // otherwise take millions of reads.
 constexpr std::size_t kLongLineReadBytes = std::size_t(1) << 20;
 
+// Bytes to read next, with `unfinished` bytes of a line read so far.
+std::size_t readSize(const InputReader& in, std::size_t unfinished) {
+  return std::max(in.blockBytes, std::min(unfinished, kLongLineReadBytes));
+}
+
 // Reads up to `n` more bytes after the pending ones, with room for the
 // parser's sentinel after them. Zero bytes (or an error) ends the input.
 void fetch(InputReader& in, std::size_t n) {
@@ -52,28 +57,10 @@ void handOut(InputReader& in, InputBlock& block, std::size_t n) {
   in.searched = rest;
 }
 
-// The form the input's first line decides, converted on its own: the
-// lines of one block may be converted before the block that holds it.
-int formOfFirstLine(char* begin, char* end, bool endsInput) {
-  ScanData points;
-  RejectedLines rejected;
-  AsciiLineParser probe(points, rejected);
-  char* const lineFeed =
-      static_cast<char*>(std::memchr(begin, '\n', std::size_t(end - begin)));
-  if (lineFeed != nullptr)
-    probe.parse(begin, lineFeed + 1, 0, false);
-  else
-    probe.parse(begin, end, 0, endsInput);
-  return probe.form();
-}
-
-int formOfFirstLine(const QString& line) {
-  ScanData points;
-  RejectedLines rejected;
-  AsciiLineParser probe(points, rejected);
-  probe.parseTextLine(line, 0);
-  return probe.form();
-}
+// The form the input's first line decides: seven columns for a first line
+// of seven fields, else six. It is decided before any block is converted,
+// since the blocks may be converted in any order.
+int formOfFields(std::int64_t fields) { return fields == 7 ? 7 : 6; }
 
 // The first bytes decide the decoding, as they do for QTextStream: a
 // UTF-16 or UTF-32 byte-order mark, or else UTF-8, whose byte-order mark is
@@ -95,7 +82,7 @@ void startText(InputReader& in) {
   in.decoder = std::make_unique<QStringDecoder>(*encoding);
 }
 
-bool readUtf8Block(InputReader& in, InputBlock& block) {
+void readUtf8Block(InputReader& in, InputBlock& block) {
   // Until a block's worth of bytes holds a whole line, or the input ends.
   for (;;) {
     const char* const lineFeed = static_cast<const char*>(
@@ -106,16 +93,14 @@ bool readUtf8Block(InputReader& in, InputBlock& block) {
     in.searched = in.pending.size;
     if (in.atEnd || (in.lineEnd > 0 && in.pending.size >= in.blockBytes))
       break;
-    fetch(in, std::max(in.blockBytes,
-                       std::min(in.pending.size, kLongLineReadBytes)));
+    fetch(in, readSize(in, in.pending.size));
   }
   if (in.form == 0) {
-    in.form = formOfFirstLine(in.pending.bytes,
-                              in.pending.bytes + in.pending.size, in.atEnd);
+    in.form = formOfFields(countLineFields(
+        in.pending.bytes, in.pending.bytes + in.pending.size));
   }
   block.endsInput = in.atEnd;
   handOut(in, block, in.atEnd ? in.pending.size : in.lineEnd);
-  return true;
 }
 
 // Decodes the pending bytes and appends the lines they finish to `lines`;
@@ -138,7 +123,7 @@ std::size_t decodePending(InputReader& in, std::vector<QString>& lines) {
   return characters;
 }
 
-bool readDecodedBlock(InputReader& in, InputBlock& block) {
+void readDecodedBlock(InputReader& in, InputBlock& block) {
   block.decoded = true;
   std::size_t characters = 0;
   for (;;) {
@@ -152,13 +137,16 @@ bool readDecodedBlock(InputReader& in, InputBlock& block) {
     }
     // Two bytes a character, as a block of bytes would hold.
     if (!block.decodedLines.empty() && 2 * characters >= in.blockBytes) break;
-    fetch(in, in.blockBytes);
+    fetch(in, readSize(in, 2 * std::size_t(in.unfinishedLine.size())));
   }
-  if (in.form == 0) in.form = formOfFirstLine(block.decodedLines.front());
-  return true;
+  if (in.form == 0) {
+    FieldCount count;
+    count.add(block.decodedLines.front());
+    in.form = formOfFields(count.fields());
+  }
 }
 
-bool readBinaryBlock(InputReader& in, InputBlock& block) {
+void readBinaryBlock(InputReader& in, InputBlock& block) {
   const std::size_t want =
       std::max<std::size_t>(in.blockBytes / kPointRecordSize, 1) *
       kPointRecordSize;
@@ -169,7 +157,6 @@ bool readBinaryBlock(InputReader& in, InputBlock& block) {
   handOut(in, block, records * kPointRecordSize);
   // A trailing partial record is not a point.
   if (block.endsInput) in.pending.size = 0;
-  return true;
 }
 
 }  // namespace

@@ -13,3 +13,21 @@ QString decodeUtf8Line(const char* begin, const char* end) {
   text.remove(QChar(u'\r'));
   return text;
 }
+
+namespace {
+
+constexpr std::size_t kPieceBytes = std::size_t(64) << 10;
+
+bool isAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+}  // namespace
+
+const char* utf8PieceEnd(const char* from, const char* end) {
+  if (std::size_t(end - from) <= kPieceBytes) return end;
+  const char* const cut = from + kPieceBytes;
+  for (const char* p = cut; p > from; --p)
+    if (isAscii(p[-1])) return p;
+  for (const char* p = cut; p < end; ++p)
+    if (isAscii(*p)) return p + 1;
+  return end;
+}

@@ -18,7 +18,14 @@
 #ifndef SCANFIT_SCAN_TEXT_DECODING_H_
 #define SCANFIT_SCAN_TEXT_DECODING_H_
 
+#include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
+
+#include <cstddef>
+
+// Lines at least this long are decoded a piece at a time rather than whole.
+constexpr std::size_t kLongLineBytes = std::size_t(1) << 20;
 
 // Decodes the bytes [begin, end) of one line, with its line feed if it has
 // one, as UTF-8: a byte-order mark in it is a character (U+FEFF), the bytes
@@ -26,5 +33,27 @@
 // can end inside a sequence, and QTextStream never flushes its decoder), and
 // every U+000D is removed.
 QString decodeUtf8Line(const char* begin, const char* end);
+
+// The same text, handed to visit(const QString&) in pieces of about 64 KiB
+// of bytes, each cut right after an ASCII byte: there a UTF-8 decoder holds
+// no unfinished sequence, so the pieces join to exactly the whole text.
+template <typename Visit>
+void decodeUtf8LineInPieces(const char* begin, const char* end, Visit visit);
+
+// Where the piece starting at `from` ends.
+const char* utf8PieceEnd(const char* from, const char* end);
+
+template <typename Visit>
+void decodeUtf8LineInPieces(const char* begin, const char* end, Visit visit) {
+  QStringDecoder decoder(QStringConverter::Utf8,
+                         QStringConverter::Flag::ConvertInitialBom);
+  for (const char* from = begin; from < end;) {
+    const char* const to = utf8PieceEnd(from, end);
+    QString text = decoder.decode(QByteArrayView(from, to - from));
+    text.remove(QChar(u'\r'));
+    visit(text);
+    from = to;
+  }
+}
 
 #endif  // SCANFIT_SCAN_TEXT_DECODING_H_

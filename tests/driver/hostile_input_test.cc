@@ -48,6 +48,30 @@ TEST(HostileInput, AHugeLineWithoutLineFeedsCostsAboutItsOwnSize) {
   }
 }
 
+TEST(HostileInput, AHugeLineOfOtherCharactersIsHeldOnce) {
+  // 120 MiB of two-byte characters and blanks on one rejected line: its
+  // message is two thirds as long, yet the line is held once.
+  QTemporaryDir dir;
+  constexpr qint64 kPairs = qint64(40) << 20;  // "\xC3\xA9 ", one field each
+  {
+    QFile file(dir.filePath("huge.txt"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1 2 3 4 5 6\n");
+    const QByteArray piece = QByteArray("\xC3\xA9 ").repeated(1 << 20);
+    for (qint64 written = 0; written < kPairs; written += 1 << 20)
+      file.write(piece);
+  }
+  const ProcessResult result = runScanfit({"huge.txt"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  const QByteArray head = "huge.txt open for reading.\n1 41943040 ";
+  EXPECT_EQ(result.err.size(), head.size() + 2 * kPairs + 1);
+  EXPECT_TRUE(result.err.startsWith(head));
+  EXPECT_TRUE(result.err.endsWith("\xE9 \xE9 \n"));
+  if (kMemoryIsMeasurable) {
+    EXPECT_LT(childPeakBytes(), 3 * kPairs * 5 / 4);
+  }
+}
+
 TEST(HostileInput, BinaryGarbageReadAsTextIsRejectedLineByLine) {
   QTemporaryDir dir;
   QByteArray garbage(4 << 20, '\0');

@@ -342,6 +342,27 @@ TEST_F(AsciiReaderTest, LineLongerThanABlock) {
   EXPECT_EQ(expected.col0.size(), 3u);
 }
 
+// Lines of a megabyte and more that are not plain are decoded a piece at a
+// time and their messages written over their own bytes: characters of
+// every length, invalid bytes, carriage returns and a NUL must land where
+// decoding each line whole puts them.
+TEST_F(AsciiReaderTest, LongLinesThatAreNotPlainReadAsWhole) {
+  const QByteArray piece("x \xE2\x82\xAC\xC3\xA9\r7 \xC3 \xF0\x9F\x98\x80 ab");
+  const QByteArray longText = piece.repeated((3 << 20) / piece.size());
+  QByteArray bytes = "1 2 3 4 5 6\n";
+  bytes += longText + "\n";                              // rejected
+  bytes += longText + QByteArray(1, '\0') + "tail\r\n";  // message ends at NUL
+  bytes += "\xC3\xA9" + QByteArray(3 << 20, 'y') + " 2 3 4 5 6\n";  // a point
+  bytes += longText;                                      // the last line
+  const QString path = writeTestFile(dir_, "long.txt", bytes);
+  const AsciiReadResult expected = readWithWholeDecodingReference(path);
+  ASSERT_EQ(expected.badLineCount, 3);
+  ASSERT_EQ(expected.col0.size(), 2u);
+  for (const std::size_t blockSize : {std::size_t(1000), kInputBlockBytes}) {
+    EXPECT_TRUE(sameRead(expected, readInBlocks(path, blockSize))) << blockSize;
+  }
+}
+
 TEST_F(AsciiReaderTest, FileOfSeveralBlocks) {
   // Many blocks of the sizes below, with a sprinkling of lines that
   // take Qt's path, CRs and rejected lines.
