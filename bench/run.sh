@@ -173,7 +173,7 @@ run_case() {
   sum="$(checksum "$dir")"
   if [[ -z "${r_sum[$name]:-}" ]]; then
     r_sum[$name]="$sum"
-    r_out[$name]="$(find "$dir" -mindepth 1 -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')"
+    r_out[$name]="$(find "$dir" -mindepth 1 -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
   fi
   [[ "$sum" == "${r_sum[$name]}" ]] ||
     die "$name ($key): other bytes than the reference run"
@@ -306,7 +306,7 @@ for b in "${builds[@]}"; do
              printf "%-10s %9s %11s %12s %7s %7s %7s %7s %7s %7s %8s %8s\n",
                     $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12
              next }
-           { printf "%-10s %9d %11d %12d %7.3f %7.2f %7.2f %7.2f %7.3f %7.1f %8.1f %8.1f\n",
+           { printf "%-10s %9.0f %11.0f %12.0f %7.3f %7.2f %7.2f %7.2f %7.3f %7.1f %8.1f %8.1f\n",
                     $1, $2, $3, $4, $5, $6, $7, $2 / 1e6 / $5, $8, $5 / $8,
                     $9 / 1024, $9 * 1024 / $2 }'
 done

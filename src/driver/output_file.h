@@ -1,41 +1,70 @@
-// One output of a run. Its bytes go to a temporary file beside the final
-// name, which replaces the final name by a rename only when the whole run
-// has succeeded: a run that fails leaves the outputs of an earlier run as
-// they were and no partial or temporary file behind. Nothing is synced to
-// disk: the outputs can always be made again from the input, and a sync
-// per file cost a quarter of a large run's time.
+// One output of a run, written where no one sees it and put in place only
+// when the whole run has succeeded, together with the run's other outputs:
+// a run that fails or is stopped leaves the outputs of an earlier run as
+// they were, never a mix of two runs, and nothing of its own.
+//
+// The bytes go to an unnamed file in the final name's directory (open with
+// O_TMPFILE), which the kernel frees however the process ends. Putting in
+// place links it under a short hidden name and renames that over the final
+// name. Where the file system has no unnamed files, a named temporary with
+// a short hidden name takes its place, removed on a stop (stop_signals.h).
+// Either way no temporary name is longer than a few characters, so any
+// output name that fits the file system works.
+//
+// Nothing is synced to disk: the outputs can always be made again from the
+// input, and a sync per file cost a quarter of a large run's time.
 #ifndef SCANFIT_DRIVER_OUTPUT_FILE_H_
 #define SCANFIT_DRIVER_OUTPUT_FILE_H_
 
 #include <QString>
 
+#include <cstddef>
 #include <string>
 
 #include "output/output_buffer.h"
 
+// A build setting for the tests: named temporaries everywhere, as on a
+// file system without unnamed files.
+#ifdef SCANFIT_NAMED_TEMPORARIES
+constexpr bool kUnnamedFiles = false;
+#else
+constexpr bool kUnnamedFiles = true;
+#endif
+
 struct OutputFile {
-  QString name;          // the final name, as reported
-  std::string finalPath; // what the final name stands for (links followed)
-  std::string tempPath;  // the temporary file; empty when there is none
-  int fd = -1;           // open on the temporary file
+  QString name;           // the final name, as reported
+  std::string finalPath;  // what the final name stands for (links followed)
+  std::string directory;  // the directory of finalPath
+  // The named temporary, or the hidden name an unnamed file is linked under
+  // while it is put in place; empty when there is none.
+  std::string tempPath;
+  int tempSlot = -1;      // where a stop finds tempPath
+  int fd = -1;            // open on the file being written
+  bool unnamed = false;
   OutputBuffer buffer;
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  // Without a commit the temporary file goes: an early return on another
-  // output's failure leaves nothing behind.
+  // Not put in place, it leaves nothing behind: an early return on
+  // another output's failure removes it.
   ~OutputFile() { discard(); }
 
   // Each writes "Cannot write to: ", the name and the error text to
-  // standard error when it fails, drops the temporary file and returns
-  // false.
+  // standard error when it fails, drops the file and returns false.
   bool open(const QString& finalName);
-  bool flush();   // every pending byte handed to the temporary file
-  bool commit();  // the temporary file closed and renamed to the final name
+  bool flush();  // every pending byte handed to the file
+  // The two halves of putting in place (see putInPlace).
+  bool link();   // a hidden name for an unnamed file; the file closed
+  bool place();  // the hidden name renamed over the final name
 
-  bool fail(const char* reason);  // report `reason`, drop the temporary
-  void discard();                 // close and remove the temporary file
+  bool fail(const char* reason);  // report `reason`, drop the file
+  void discard();                 // close and remove the file
 };
+
+// Flushes every output, then links and renames them all back to back, a
+// stop deferred meanwhile (stop_signals.h). On a failure it is reported,
+// and nothing is put in place unless the renaming itself fails midway.
+bool putInPlace(OutputFile* const* outputs, std::size_t count);
 
 #endif  // SCANFIT_DRIVER_OUTPUT_FILE_H_

@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cstring>
 #include <iostream>
+#include <new>
 
 #include "driver/command_line.h"
 #include "driver/output_file.h"
+#include "driver/stop_signals.h"
 #include "driver/stream_run.h"
 #include "scan/input_reader.h"
 
@@ -36,6 +39,12 @@ OutputNames outputNamesFor(const QString& baseName, bool binaryInput) {
   return names;
 }
 
+void reportCannotRead(const QString& inputName, const char* reason) {
+  std::cerr << "Cannot read from: " << QFile::encodeName(inputName).constData()
+            << std::endl
+            << reason << std::endl;
+}
+
 // The output name that is the very file the input was opened from (same
 // device and inode, so links count too), or an empty string.
 QString outputThatIsInput(const QFile& input, const OutputNames& names) {
@@ -54,10 +63,9 @@ bool refuseOwnOutput(const QString& inputName, const QFile& input,
                      const OutputNames& names) {
   const QString clash = outputThatIsInput(input, names);
   if (clash.isEmpty()) return false;
-  std::cerr << "Cannot read from: " << QFile::encodeName(inputName).constData()
-            << std::endl
-            << "The input is also an output of this run: "
-            << QFile::encodeName(clash).constData() << std::endl;
+  const QByteArray reason = "The input is also an output of this run: " +
+                            QFile::encodeName(clash);
+  reportCannotRead(inputName, reason.constData());
   return true;
 }
 
@@ -113,17 +121,22 @@ int runScanfit(const std::vector<std::string>& args) {
   const OutputNames names = outputNamesFor(inputInfo.baseName(), binaryInput);
   if (refuseOwnOutput(commandLine.inputName, reader.file, names)) return -1;
 
+  installStopHandlers();
   RunOutputs outputs;
   if (!openOutputs(outputs, names, inputInfo, binaryInput)) return -1;
   RunTotals totals;
-  streamRun(reader, outputs.sinks(), std::cerr, commandLine.threads, totals);
-  // A failed write is reported by the output it failed on; every output
-  // not committed is removed.
-  for (OutputFile* output : outputs.all()) {
-    if (!output->flush()) return -1;
+  try {
+    streamRun(reader, outputs.sinks(), std::cerr, commandLine.threads, totals);
+  } catch (const std::bad_alloc&) {
+    reportCannotRead(commandLine.inputName, "Out of memory");
+    return -1;
   }
-  for (OutputFile* output : outputs.all()) {
-    if (!output->commit()) return -1;
+  if (reader.readError != 0) {
+    reportCannotRead(commandLine.inputName, std::strerror(reader.readError));
+    return -1;
   }
-  return 0;
+  // A failed write is reported by the output it failed on; outputs not
+  // put in place are removed.
+  const std::array<OutputFile*, 5> all = outputs.all();
+  return putInPlace(all.data(), all.size()) ? 0 : -1;
 }

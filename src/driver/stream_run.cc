@@ -5,7 +5,11 @@
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -178,11 +182,39 @@ void runPipeline(Stream& stream, int batches) {
       }));
 }
 
+void* waitUntilClosed(void* readEnd) {
+  char byte;
+  while (::read(*static_cast<int*>(readEnd), &byte, 1) < 0 && errno == EINTR) {
+  }
+  return nullptr;
+}
+
+// How many threads the system gives now, up to `wanted`. oneTBB ends the
+// process when it cannot start a worker it counted on, so a run counts
+// only on the threads that could be started a moment ago: a system out of
+// threads gets a slower run, not a failed one.
+int threadsAvailable(int wanted) {
+  int pipeEnds[2];
+  if (wanted <= 1 || ::pipe(pipeEnds) != 0) return 1;
+  std::vector<pthread_t> started;
+  for (int k = 1; k < wanted; ++k) {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, waitUntilClosed, &pipeEnds[0]) != 0)
+      break;
+    started.push_back(thread);
+  }
+  ::close(pipeEnds[1]);  // every waiting read returns
+  for (const pthread_t thread : started) pthread_join(thread, nullptr);
+  ::close(pipeEnds[0]);
+  return 1 + int(started.size());
+}
+
 }  // namespace
 
 bool streamRun(InputReader& reader, const RunSinks& sinks,
                std::ostream& messages, int threads, RunTotals& totals) {
   if (threads <= 0) threads = oneapi::tbb::info::default_concurrency();
+  threads = threadsAvailable(threads);
   // The arena takes the count asked for, more than the processors too;
   // the global limit keeps the scheduler from adding workers beyond it.
   const oneapi::tbb::global_control limit(

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <optional>
 
 #include "scan/ascii_line_parser.h"
@@ -27,20 +28,19 @@ std::size_t readSize(const InputReader& in, std::size_t unfinished) {
 }
 
 // Reads up to `n` more bytes after the pending ones, with room for the
-// parser's sentinel after them. Zero bytes (or an error) ends the input.
+// parser's sentinel after them. Zero bytes, or an error, ends the input.
 void fetch(InputReader& in, std::size_t n) {
   in.pending.reserve(in.pending.size + n + 1);
-  for (;;) {
-    const ssize_t got =
-        ::read(in.file.handle(), in.pending.bytes + in.pending.size, n);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      in.atEnd = true;
-      return;
-    }
-    in.pending.size += std::size_t(got);
+  ssize_t got;
+  do {
+    got = ::read(in.file.handle(), in.pending.bytes + in.pending.size, n);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) in.readError = errno;
+  if (got <= 0) {
+    in.atEnd = true;
     return;
   }
+  in.pending.size += std::size_t(got);
 }
 
 // The block gets the first `n` pending bytes; the rest stays pending.
@@ -167,10 +167,7 @@ void ByteBuffer::reserve(std::size_t wanted) {
   if (wanted <= capacity) return;
   const std::size_t grown = std::max(wanted, capacity + capacity / 2);
   void* moved = std::realloc(bytes, grown);
-  if (moved == nullptr) {
-    std::cerr << "Out of memory" << std::endl;
-    std::exit(-1);
-  }
+  if (moved == nullptr) throw std::bad_alloc();
   bytes = static_cast<char*>(moved);
   capacity = grown;
 }
@@ -208,6 +205,6 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
       readUtf8Block(reader, block);
     block.form = reader.form;
   }
-  reader.done = block.endsInput;
-  return true;
+  reader.done = block.endsInput || reader.readError != 0;
+  return reader.readError == 0;
 }

@@ -31,7 +31,8 @@ struct ByteBuffer {
   ByteBuffer& operator=(const ByteBuffer&) = delete;
   ~ByteBuffer();
 
-  // Room for at least `bytes` bytes in all; the bytes held stay.
+  // Room for at least `bytes` bytes in all; the bytes held stay. Throws
+  // std::bad_alloc when there is no more memory.
   void reserve(std::size_t bytes);
   void swap(ByteBuffer& other);
 };
@@ -70,6 +71,7 @@ struct InputReader {
   std::size_t searched = 0;     // text: pending[0, searched) searched for
                                 // line feeds
   bool atEnd = false;           // nothing more to read
+  int readError = 0;            // errno of a read that failed
   bool done = false;            // the last block is handed out
   bool started = false;         // the encoding is decided
   int form = 0;                 // text: 6 or 7 once the first line is seen
@@ -83,8 +85,9 @@ struct InputReader {
 void openInputOrExit(InputReader& reader, const QString& name, bool binary);
 
 // Hands out the next block into `block` (its previous bytes are reused),
-// or returns false when the last block has been handed out. A read error
-// ends the input as its end would.
+// or returns false when the last block has been handed out or a read has
+// failed (then readError tells why, and the blocks handed out are not all
+// of the input). Throws std::bad_alloc when memory runs out.
 bool readInputBlock(InputReader& reader, InputBlock& block);
 
 #endif  // SCANFIT_SCAN_INPUT_READER_H_

@@ -1,9 +1,10 @@
 // An output file is all or nothing: its bytes replace the final name only
-// on commit, and a failure or a missing commit leaves the directory as it
-// was.
+// when it is put in place, and a failure or a run that never gets there
+// leaves the directory as it was.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,11 @@ mode_t permissions(const QString& path) {
   return info.st_mode & 07777;
 }
 
+bool commit(OutputFile& out) {
+  OutputFile* const one[] = {&out};
+  return putInPlace(one, 1);
+}
+
 struct OutputFileTest : ::testing::Test {
   QTemporaryDir dir;
   QString path(const QString& name) const { return dir.filePath(name); }
@@ -51,11 +57,15 @@ TEST_F(OutputFileTest, CommitReplacesTheFinalNameWithExactlyTheBytes) {
   out.buffer.append("row\0\n", 5);
   out.buffer.append(block.data(), block.size());
   ASSERT_TRUE(out.flush());
-  // Written, but not yet in place.
+  // Written, but not yet in place: an unnamed file shows nowhere, a named
+  // temporary under a short hidden name.
   EXPECT_EQ(readFile(path("out.scn")), "an earlier, longer output\n");
-  EXPECT_EQ(listDir(dir.path()).size(), 2);
+  const QStringList written = listDir(dir.path());
+  EXPECT_EQ(written.size(), kUnnamedFiles ? 1 : 2);
+  EXPECT_EQ(written.filter(QRegularExpression("^\\.sf......$")).size(),
+            kUnnamedFiles ? 0 : 1);
 
-  ASSERT_TRUE(out.commit());
+  ASSERT_TRUE(commit(out));
   EXPECT_TRUE(readFile(path("out.scn")).toStdString() == expected);
   EXPECT_EQ(permissions(path("out.scn")), mode_t(0640));
   EXPECT_EQ(listDir(dir.path()), QStringList{"out.scn"});
@@ -66,7 +76,7 @@ TEST_F(OutputFileTest, ANewFileGetsThePermissionsOfAnOrdinaryCreate) {
   umask(mask);
   OutputFile out;
   ASSERT_TRUE(out.open(path("new.fit")));
-  ASSERT_TRUE(out.commit());
+  ASSERT_TRUE(commit(out));
   EXPECT_EQ(readFile(path("new.fit")), QByteArray());
   EXPECT_EQ(permissions(path("new.fit")), mode_t(0666 & ~mask));
 }
@@ -80,14 +90,14 @@ TEST_F(OutputFileTest, ALinkedOutputReplacesTheLinkedFile) {
   OutputFile out;
   ASSERT_TRUE(out.open(path("out.scn")));
   out.buffer.append("new\n", 4);
-  ASSERT_TRUE(out.commit());
+  ASSERT_TRUE(commit(out));
   EXPECT_EQ(readFile(path("store/real.scn")), "new\n");
   EXPECT_EQ(QFileInfo(path("out.scn")).symLinkTarget(),
             QFileInfo(path("store/real.scn")).absoluteFilePath());
   EXPECT_EQ(listDir(path("store")), QStringList{"real.scn"});
 }
 
-TEST_F(OutputFileTest, WithoutACommitNothingChanges) {
+TEST_F(OutputFileTest, WithoutPuttingInPlaceNothingChanges) {
   writeFile(path("kept.ver"), "earlier\n");
   {
     OutputFile replacing, fresh;
@@ -138,7 +148,7 @@ TEST_F(OutputFileTest, FailuresAreReportedAndLeaveNothingBehind) {
   ASSERT_EQ(dup2(full, out.fd), out.fd);
   close(full);
   out.buffer.append("lost\n", 5);
-  EXPECT_FALSE(out.commit());
+  EXPECT_FALSE(commit(out));
   EXPECT_EQ(err.text.str(), "Cannot write to: " +
                                 QFile::encodeName(path("kept.fit")).toStdString() +
                                 "\nNo space left on device\n");

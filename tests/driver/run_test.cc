@@ -157,6 +157,15 @@ TEST_F(RunTest, AnEmptyBaseNameGivesOutputsThatStartWithTheSuffix) {
                          "_low.scn"}));
 }
 
+TEST_F(RunTest, AnyOutputNameThatFitsTheFileSystemIsWritten) {
+  // 245 characters: "_high.scn" makes 254, one short of the longest name.
+  const QString base(245, 'n');
+  writeFile(path(base + ".txt"), twelvePoints());
+  EXPECT_EQ(runScanfit({base + ".txt"}, dir.path()).status, 0);
+  EXPECT_EQ(readFile(path(base + "_fit.scn")), twelvePointRows());
+  EXPECT_EQ(listDir(dir.path()).size(), 6);
+}
+
 TEST_F(RunTest, OutputsOfAnEarlierRunAreReplaced) {
   writeFile(path("run1.txt"), twelvePoints());
   for (const QString& name : kAsciiOutputs)

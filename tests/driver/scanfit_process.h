@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 struct ProcessResult {
   int status = -1;  // exit status as the shell sees it (0..255)
   QByteArray out;   // standard output
@@ -19,6 +21,16 @@ ProcessResult runProgram(const QString& program, const QStringList& args,
                          const QByteArray& input = QByteArray());
 ProcessResult runScanfit(const QStringList& args, const QString& workDir,
                          const QByteArray& input = QByteArray());
+
+// Run `program` with `args` in `workDir` in the background, with the
+// variables of `environment` ("NAME=value") added to the test's own,
+// standard input and output on /dev/null and standard error into the file
+// `errorPath`. Returns the process id.
+pid_t startProgram(const QString& program, const QStringList& args,
+                   const QString& workDir, const QString& errorPath,
+                   const QStringList& environment = {});
+// The wait status of a process started so, once it has ended.
+int waitForExit(pid_t pid);
 
 // Run a shell command line (for ulimit and the like) in `workDir`.
 ProcessResult runShell(const QString& command, const QString& workDir);

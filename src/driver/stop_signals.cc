@@ -1,0 +1,112 @@
+#include "driver/stop_signals.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// A run holds at most five named temporaries at once; a few more slots
+// serve programs that make several runs.
+constexpr int kSlots = 16;
+
+struct TemporarySlot {
+  std::atomic<bool> used{false};
+  char path[PATH_MAX];
+};
+
+TemporarySlot slots[kSlots];
+
+// What the process is doing, as the handler and the placing agree on it.
+enum Phase : int { kRunning, kPlacing, kStopping };
+std::atomic<int> phase{kRunning};
+// A stop that came while the outputs were put in place.
+std::atomic<int> deferredSignal{0};
+
+static_assert(std::atomic<int>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "the stop handler needs lock-free atomics");
+
+// The signal's default action, then the signal again: the process ends as
+// it would have without a handler. Within a handler the signal is blocked
+// until the handler returns, so it is delivered then.
+void endAsAsked(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  raise(signal);
+}
+
+void onStop(int signal) {
+  int expected = kRunning;
+  if (!phase.compare_exchange_strong(expected, kStopping)) {
+    // Placing: the placing thread ends the process once all is in place.
+    // Stopping: another thread's handler is ending it already.
+    if (expected == kPlacing) deferredSignal.store(signal);
+    return;
+  }
+  removeTemporaries();
+  endAsAsked(signal);
+}
+
+}  // namespace
+
+void removeTemporaries() {
+  for (TemporarySlot& slot : slots) {
+    if (slot.used.load()) unlink(slot.path);
+  }
+}
+
+void installStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : kStopSignals) {
+    // A signal the run was started to ignore (SIGHUP under nohup, say)
+    // stays ignored.
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 &&
+        current.sa_handler == SIG_IGN)
+      continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+int rememberTemporary(const char* path) {
+  const size_t length = std::strlen(path);
+  if (length >= PATH_MAX) return -1;
+  for (int k = 0; k < kSlots; ++k) {
+    TemporarySlot& slot = slots[k];
+    if (slot.used.load()) continue;
+    // One thread makes the temporaries: a free slot stays free until here.
+    std::memcpy(slot.path, path, length + 1);
+    slot.used.store(true);
+    return k;
+  }
+  return -1;
+}
+
+void forgetTemporary(int slot) {
+  if (slot >= 0 && slot < kSlots) slots[slot].used.store(false);
+}
+
+void beginPuttingInPlace() {
+  int expected = kRunning;
+  if (phase.compare_exchange_strong(expected, kPlacing)) return;
+  // A handler on another thread is removing the temporaries and ending the
+  // process; nothing may be put in place meanwhile.
+  for (;;) pause();
+}
+
+void endPuttingInPlace() {
+  phase.store(kRunning);
+  const int signal = deferredSignal.exchange(0);
+  if (signal != 0) endAsAsked(signal);
+}

@@ -1,0 +1,37 @@
+// A run told to stop (SIGINT from Ctrl-C, SIGTERM from a batch scheduler,
+// SIGHUP, SIGPIPE) removes the temporary files it has named, then ends
+// the way the signal asks: the signal is raised again with its default
+// action, so a shell sees status 130 for Ctrl-C and a scheduler sees the
+// signal. Unnamed temporary files need no such care: the kernel frees them
+// however the process ends, SIGKILL included.
+//
+// Putting the outputs in place is one short step that a stop never cuts
+// in two: a stop that comes during it waits until all five are in place,
+// and a stop that has begun keeps the step from starting.
+//
+// The handler does only what is safe in one: lock-free atomics, unlink,
+// sigaction and raise.
+#ifndef SCANFIT_DRIVER_STOP_SIGNALS_H_
+#define SCANFIT_DRIVER_STOP_SIGNALS_H_
+
+// Installs the handler for the four signals, but for those the process
+// was started to ignore; more calls change nothing.
+void installStopHandlers();
+
+// Remembers a named temporary file to remove on a stop, until forgotten.
+// Returns its slot, or -1 when the path is too long or every slot is
+// taken (then a stop leaves it behind).
+int rememberTemporary(const char* path);
+void forgetTemporary(int slot);
+
+// Removes the named temporaries remembered; safe in a signal handler.
+void removeTemporaries();
+
+// Around putting the outputs in place. beginPuttingInPlace returns only
+// when no stop has begun (if one has, it never returns: the process is
+// ending); endPuttingInPlace ends the process as the stop that came
+// meanwhile asked, if one did.
+void beginPuttingInPlace();
+void endPuttingInPlace();
+
+#endif  // SCANFIT_DRIVER_STOP_SIGNALS_H_

@@ -1,0 +1,195 @@
+// Runs that are stopped or fail midway: whatever ends them, the directory
+// holds what it held before, earlier outputs byte for byte, or, for a run
+// that got to put its outputs in place, exactly the five new ones; never a
+// mix of two runs, and no temporary file.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/output_file.h"
+#include "driver/scanfit_process.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's runtime must come first; a preloaded library goes
+// before it.
+const QString kPreloadOptions =
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:verify_asan_link_order=0";
+constexpr bool kMemoryCanBeLimited = false;  // it reserves terabytes
+#else
+const QString kPreloadOptions = "ASAN_OPTIONS=";
+constexpr bool kMemoryCanBeLimited = true;
+#endif
+
+const QStringList kOutputs = {"flight.fit", "flight_fit.scn", "flight_fit.ver",
+                              "flight_high.scn", "flight_low.scn"};
+
+struct StoppedRunTest : ::testing::Test {
+  QTemporaryDir dir;
+  QString run = dir.filePath("run");  // where scanfit runs
+  QString errorPath = dir.filePath("stderr");
+  QByteArray flight;
+
+  void SetUp() override {
+    ASSERT_TRUE(QDir().mkpath(run));
+    const ProcessResult made = runProgram(
+        GENFLIGHT_BINARY,
+        {"--points", "300000", "--seed", "5", "--output", "flight.txt"},
+        dir.path());
+    ASSERT_EQ(made.status, 0);
+    flight = readFile(dir.filePath("flight.txt"));
+    // Outputs of an earlier run, which must survive every failed one.
+    writeFile(run + "/flight.fit", "earlier fit\n");
+    writeFile(run + "/flight_low.scn", "earlier low\n");
+  }
+
+  // The run directory: file names and contents.
+  QMap<QString, QByteArray> contents() const {
+    QMap<QString, QByteArray> files;
+    for (const QString& name : listDir(run)) {
+      if (QFileInfo(run + "/" + name).isFile()) files[name] = readFile(run + "/" + name);
+    }
+    return files;
+  }
+
+  // What a run that completes writes.
+  QMap<QString, QByteArray> completedOutputs() {
+    const QString clean = dir.filePath("clean");
+    QDir().mkpath(clean);
+    EXPECT_EQ(runScanfit({"../flight.txt"}, clean).status, 0);
+    QMap<QString, QByteArray> files;
+    for (const QString& name : kOutputs) files[name] = readFile(clean + "/" + name);
+    return files;
+  }
+
+  pid_t start(const QStringList& args, const QStringList& environment = {}) {
+    return startProgram(SCANFIT_BINARY, args, run, errorPath,
+                        environment + QStringList{kPreloadOptions});
+  }
+  pid_t startWithFaults(const QStringList& args, const QStringList& faults) {
+    return start(args, faults + QStringList{QString("LD_PRELOAD=") + FAULT_SHIM});
+  }
+};
+
+bool endedBy(int status, int signal) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+}
+
+TEST_F(StoppedRunTest, StoppedWhileReadingItLeavesTheDirectoryAsItWas) {
+  const QString fifo = run + "/flight.txt";
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QMap<QString, QByteArray> before = contents();
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    const pid_t pid = start({"flight.txt"});
+    // The writes return once the run has read all but a pipe's worth: it
+    // is reading, writing and holding its outputs when the signal comes.
+    // A run that ended early must fail the test, not stop it.
+    const sighandler_t pipeAction = ::signal(SIGPIPE, SIG_IGN);
+    const int input = open(QFile::encodeName(fifo).constData(), O_WRONLY);
+    const qsizetype half = flight.size() / 2;
+    EXPECT_EQ(write(input, flight.constData(), size_t(half)), half);
+    kill(pid, signal);
+    close(input);
+    ::signal(SIGPIPE, pipeAction);
+    EXPECT_TRUE(endedBy(waitForExit(pid), signal));
+
+    QMap<QString, QByteArray> after = contents();
+    // Named temporaries, where the build uses them, are left only by
+    // SIGKILL, which no process can catch.
+    if (!kUnnamedFiles && signal == SIGKILL) {
+      for (const QString& name : after.keys()) {
+        if (QRegularExpression("^\\.sf......$").match(name).hasMatch()) {
+          after.remove(name);
+          QFile::remove(run + "/" + name);
+        }
+      }
+    }
+    EXPECT_TRUE(after == before) << QStringList(after.keys()).join(' ').toStdString();
+  }
+}
+
+TEST_F(StoppedRunTest, AStopWhileOutputsArePutInPlaceWaitsForAllFive) {
+  writeFile(run + "/flight.txt", flight);
+  QMap<QString, QByteArray> expected = completedOutputs();
+  expected["flight.txt"] = flight;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    const pid_t pid = startWithFaults(
+        {"flight.txt"},
+        {QString("SCANFIT_FAULT_SIGNAL_AT_RENAME=%1").arg(signal)});
+    EXPECT_TRUE(endedBy(waitForExit(pid), signal));
+    EXPECT_TRUE(contents() == expected);
+  }
+}
+
+TEST_F(StoppedRunTest, AReadErrorFailsTheRunAndPutsNothingInPlace) {
+  writeFile(run + "/flight.txt", flight);
+  const QMap<QString, QByteArray> before = contents();
+  const pid_t pid = startWithFaults(
+      {"flight.txt"}, {"SCANFIT_FAULT_READ_PATH=" + run + "/flight.txt",
+                       "SCANFIT_FAULT_READ_AFTER=1000000"});
+  const int status = waitForExit(pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255);
+  EXPECT_EQ(readFile(errorPath),
+            "flight.txt open for reading.\n"
+            "Cannot read from: flight.txt\nInput/output error\n");
+  EXPECT_TRUE(contents() == before);
+}
+
+TEST_F(StoppedRunTest, RefusedThreadsLeaveARunThatCompletesOrFailsCleanly) {
+  writeFile(run + "/flight.txt", flight);
+  const QMap<QString, QByteArray> before = contents();
+  QMap<QString, QByteArray> expected = completedOutputs();
+  expected["flight.txt"] = flight;
+  // No thread at all: the run goes on on its own thread.
+  pid_t pid = startWithFaults({"--threads=4", "flight.txt"},
+                              {"SCANFIT_FAULT_THREADS_ALLOWED=0"});
+  int status = waitForExit(pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(contents() == expected);
+
+  // Threads that are there when the run counts them and gone when oneTBB
+  // starts its workers: the run ends with the reason, and nothing changes.
+  for (const QString& name : kOutputs) QFile::remove(run + "/" + name);
+  for (const QString& name : before.keys()) writeFile(run + "/" + name, before[name]);
+  pid = startWithFaults({"--threads=4", "flight.txt"},
+                        {"SCANFIT_FAULT_THREADS_ALLOWED=3"});
+  status = waitForExit(pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
+  EXPECT_TRUE(readFile(errorPath).endsWith(
+      "pthread_create has failed: Resource temporarily unavailable\n"));
+  EXPECT_TRUE(contents() == before);
+}
+
+TEST_F(StoppedRunTest, RunningOutOfMemoryIsReportedAndLeavesNothing) {
+  if (!kMemoryCanBeLimited) GTEST_SKIP() << "no memory limit under the sanitizer";
+  // A line of 200 MiB cannot be held in 160 MiB of address space.
+  {
+    QFile file(run + "/flight.txt");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray blanks(1 << 20, ' ');
+    for (int k = 0; k < 200; ++k) file.write(blanks);
+  }
+  const QMap<QString, QByteArray> before = contents();
+  const ProcessResult result = runShell(
+      QString("ulimit -v 163840; exec '%1' flight.txt").arg(SCANFIT_BINARY), run);
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.err, "flight.txt open for reading.\n"
+                        "Cannot read from: flight.txt\nOut of memory\n");
+  EXPECT_TRUE(contents() == before);
+}
+
+}  // namespace
