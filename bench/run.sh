@@ -111,8 +111,13 @@ median() {
                else printf "%.6f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# clear DIR: empties a case's working directory.
-clear_dir() { find "$1" -mindepth 1 -delete; }
+# clear DIR: empties a case's working directory, and waits for the kernel
+# to finish writing back what earlier runs wrote: a large case's write-back
+# would otherwise run on into the next case and take its processors.
+clear_dir() {
+  find "$1" -mindepth 1 -delete
+  sync
+}
 
 # checksum DIR: sha256 of the sha256sum listing of the files in DIR (names
 # without folder, in byte order), so equal outputs give equal sums.

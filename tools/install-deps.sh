@@ -3,8 +3,11 @@
 # what is already there. Run as root (or with sudo available).
 set -euo pipefail
 
-# clang and its runtime libraries build the fuzz targets (fuzz/run.sh).
-packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14 libclang-rt-14-dev)
+# clang and its runtime libraries build the fuzz targets (fuzz/run.sh);
+# dpkg-dev finds the Debian package's dependencies, man-db renders the
+# manual page in a test.
+packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
+          libclang-rt-14-dev dpkg-dev man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

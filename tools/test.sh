@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # From a fresh Debian 12 machine: installs what is missing, builds, and runs
-# the whole test suite twice: on the release build, and on a build in which
+# the whole test suite twice: on the release build (whose Debian package is
+# then built, installed, run and removed), and on a build in which
 # address and undefined-behaviour checks stop the program at the first fault,
 # the input is read in blocks of 61 bytes, so that text lines, scan lines
 # and records cross block edges everywhere, and outputs are written to named
@@ -12,6 +13,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 "$root/tools/build.sh" "$root/build"
 ctest --test-dir "$root/build" -j "$(nproc)" --output-on-failure
+"$root/tools/package-test.sh" "$root/build"
 
 "$root/tools/build.sh" "$root/build-sanitize" -DSCANFIT_SANITIZE=ON \
   -DSCANFIT_BLOCK_BYTES=61 -DSCANFIT_NAMED_TEMPORARIES=ON

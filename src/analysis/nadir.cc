@@ -68,7 +68,7 @@ NadirRecord interpolated(const ScanData& data, const NadirNeighbours& found,
   const float elevation = static_cast<float>(Extended(rise) + intercept);
 
   return {between(data.col0), between(data.latitude), between(data.longitude),
-          elevation};
+          elevation, false};
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ bool findNadirRecord(const ScanData& data, int first, int last, float slope,
     // The measured point itself, fitted values play no part.
     const int nadir = found.lowerIndex;
     record = {data.col0[nadir], data.latitude[nadir], data.longitude[nadir],
-              data.elevation[nadir]};
+              data.elevation[nadir], true};
     return true;
   }
   // Sweep index 0 and below never bound the nadir from beneath.

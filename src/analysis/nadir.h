@@ -17,6 +17,7 @@ struct NadirRecord {
   float latitude = 0.0f;
   float longitude = 0.0f;
   float elevation = 0.0f;
+  bool measured = false;  // the point at sweep index 125, not interpolated
 };
 
 // The record of the line of points first..last (both included), if it has

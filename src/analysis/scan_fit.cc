@@ -294,7 +294,9 @@ void carryThreshold(std::vector<LinePlan>& plans, float& threshold) {
   }
 }
 
-void finishScanLines(ScanData& data, const std::vector<LinePlan>& plans) {
+std::int64_t finishScanLines(ScanData& data,
+                             const std::vector<LinePlan>& plans) {
+  std::int64_t measured = 0;
   for (const LinePlan& plan : plans) {
     const LineOutcome outcome = finishLine(data, plan);
     data.lineCol0.push_back(outcome.midCol0);
@@ -303,9 +305,12 @@ void finishScanLines(ScanData& data, const std::vector<LinePlan>& plans) {
     data.lineSigma.push_back(outcome.sigma);
     NadirRecord nadir;
     if (findNadirRecord(data, plan.first, plan.first + plan.count - 1,
-                        outcome.slope, outcome.intercept, nadir))
+                        outcome.slope, outcome.intercept, nadir)) {
       appendNadirRecord(data, nadir);
+      measured += nadir.measured;
+    }
   }
+  return measured;
 }
 
 void ScanData::fitScanLines() {

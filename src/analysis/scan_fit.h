@@ -12,6 +12,7 @@
 #ifndef SCANFIT_ANALYSIS_SCAN_FIT_H_
 #define SCANFIT_ANALYSIS_SCAN_FIT_H_
 
+#include <cstdint>
 #include <vector>
 
 #include "scan/scan_data.h"
@@ -51,7 +52,8 @@ void planScanLines(ScanData& data, std::vector<LinePlan>& plans);
 void carryThreshold(std::vector<LinePlan>& plans, float& threshold);
 
 // Appends every planned line's results and nadir record to `data` and
-// writes its points' residuals and sigma.
-void finishScanLines(ScanData& data, const std::vector<LinePlan>& plans);
+// writes its points' residuals and sigma. Returns how many of the nadir
+// records are measured points rather than interpolated ones.
+std::int64_t finishScanLines(ScanData& data, const std::vector<LinePlan>& plans);
 
 #endif  // SCANFIT_ANALYSIS_SCAN_FIT_H_

@@ -42,6 +42,32 @@ int threadCount(const std::string& text) {
   return value <= kMostThreads ? value : 0;
 }
 
+QString pathOf(const std::string& arg) {
+  // File names are bytes in the locale's encoding, not Latin-1.
+  return QFile::decodeName(QByteArray::fromStdString(arg));
+}
+
+// A long option and the value it takes, set on `line`.
+void setLongOption(const std::string& name, const std::string& value,
+                   CommandLine& line) {
+  if (name == "--threads") {
+    line.threads = threadCount(value);
+    if (line.threads == 0)
+      line.error = "Invalid value for --threads: " + value +
+                   " (a whole number from 1 to " +
+                   std::to_string(kMostThreads) + ")";
+  } else if (name == "--output-dir" || name == "--report") {
+    if (value.empty())
+      line.error = "Empty value for " + name;
+    else
+      (name == "--report" ? line.reportPath : line.outputDir) = pathOf(value);
+  }
+}
+
+bool takesValue(const std::string& name) {
+  return name == "--threads" || name == "--output-dir" || name == "--report";
+}
+
 // Takes the long option at args[at] (and its value, when that is the next
 // argument); returns the index of the last argument taken.
 size_t takeLongOption(const std::vector<std::string>& args, size_t at,
@@ -49,22 +75,25 @@ size_t takeLongOption(const std::vector<std::string>& args, size_t at,
   const std::string& arg = args[at];
   const size_t equals = arg.find('=');
   const std::string name = arg.substr(0, equals);
-  // Other long options are ignored, as every option of an unknown letter.
-  if (name != "--threads") return at;
-  std::string value;
-  if (equals != std::string::npos) {
-    value = arg.substr(equals + 1);
-  } else if (at + 1 < args.size()) {
-    value = args[++at];
-  } else {
-    line.error = "Missing value for --threads";
+  if (name == "--help" || name == "--version") {
+    if (equals != std::string::npos)
+      line.error = "Option " + name + " takes no value";
+    else
+      (name == "--help" ? line.help : line.version) = true;
     return at;
   }
-  line.threads = threadCount(value);
-  if (line.threads == 0)
-    line.error = "Invalid value for --threads: " + value +
-                 " (a whole number from 1 to " + std::to_string(kMostThreads) +
-                 ")";
+  if (!takesValue(name)) {
+    line.error = "Unknown option: " + arg;
+    return at;
+  }
+  if (equals != std::string::npos) {
+    setLongOption(name, arg.substr(equals + 1), line);
+  } else if (at + 1 < args.size()) {
+    setLongOption(name, args[at + 1], line);
+    ++at;
+  } else {
+    line.error = "Missing value for " + name;
+  }
   return at;
 }
 
@@ -72,20 +101,21 @@ size_t takeLongOption(const std::vector<std::string>& args, size_t at,
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
-  for (size_t at = 0; at < args.size() && line.error.empty(); ++at) {
+  bool optionsEnded = false;
+  for (size_t at = 0; at < args.size(); ++at) {
     const std::string& arg = args[at];
-    if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
+    if (optionsEnded || !isOption(arg)) {
+      line.inputName = pathOf(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
       at = takeLongOption(args, at, line);
-      continue;
+    } else {
+      const char letter = arg.size() > 1 ? arg[1] : '\0';
+      if (letter == 'b' || letter == 'B') line.binaryInput = true;
+      if (letter == 'a' || letter == 'A') line.sevenColumns = true;
     }
-    if (!isOption(arg)) {
-      // File names are bytes in the locale's encoding, not Latin-1.
-      line.inputName = QFile::decodeName(QByteArray::fromStdString(arg));
-      continue;
-    }
-    const char letter = arg.size() > 1 ? arg[1] : '\0';
-    if (letter == 'b' || letter == 'B') line.binaryInput = true;
-    if (letter == 'a' || letter == 'A') line.sevenColumns = true;
+    if (!line.error.empty() || line.help || line.version) break;
   }
   return line;
 }

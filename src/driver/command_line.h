@@ -4,7 +4,9 @@
 // Options start with "-" or "/" and only their second character counts;
 // every other argument names the input, and the last one wins. Long
 // options start with "--" (whose second character, "-", the one-letter
-// options ignore): "--threads=N" or "--threads N".
+// options ignore), take their value as "--name=VALUE" or "--name VALUE",
+// and are checked: a misspelt one is an error, never ignored. "--" alone
+// ends the options: every argument after it names the input.
 #ifndef SCANFIT_DRIVER_COMMAND_LINE_H_
 #define SCANFIT_DRIVER_COMMAND_LINE_H_
 
@@ -18,6 +20,10 @@ struct CommandLine {
   bool binaryInput = false;   // option b: binary point file
   bool sevenColumns = false;  // option a: accepted, changes no output
   int threads = 0;            // --threads; 0: every processor there is
+  QString outputDir;          // --output-dir; empty: the current directory
+  QString reportPath;         // --report; empty: none, "-": standard output
+  bool help = false;          // --help: print the help, nothing else
+  bool version = false;       // --version: print the version, nothing else
   std::string error;          // why the command line cannot be run
 };
 
@@ -32,6 +38,8 @@ std::vector<std::string> expandWildcards(const std::vector<std::string>& args);
 // second "/" follows, so that absolute paths stay paths.
 bool isOption(const std::string& arg);
 
+// The arguments are taken first to last; --help or --version, or the first
+// error, ends the parse.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 #endif  // SCANFIT_DRIVER_COMMAND_LINE_H_

@@ -4,38 +4,58 @@
 #include <QFileInfo>
 #include <QString>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <new>
 
 #include "driver/command_line.h"
+#include "driver/help.h"
 #include "driver/output_file.h"
+#include "driver/progress.h"
+#include "driver/run_report.h"
 #include "driver/stop_signals.h"
 #include "driver/stream_run.h"
 #include "scan/input_reader.h"
 
 namespace {
 
-// Output names, all in the current directory, from the input's base name:
-// the per-line files, then the point files fit, high and low.
-struct OutputNames {
-  QString ver, fit, pointFit, pointHigh, pointLow;
+using Clock = std::chrono::steady_clock;
 
-  std::array<const QString*, 5> all() const {
-    return {&ver, &fit, &pointFit, &pointHigh, &pointLow};
+// Output names, from the input's base name, in the output folder (the
+// current directory unless one is given): the per-line files, the point
+// files fit, high and low, and the report when it goes to a file.
+struct OutputNames {
+  QString ver, fit, pointFit, pointHigh, pointLow, report;
+
+  std::vector<const QString*> all() const {
+    std::vector<const QString*> names = {&ver, &fit, &pointFit, &pointHigh,
+                                         &pointLow};
+    if (!report.isEmpty()) names.push_back(&report);
+    return names;
   }
 };
 
-OutputNames outputNamesFor(const QString& baseName, bool binaryInput) {
+OutputNames outputNamesFor(const CommandLine& line, const QString& baseName) {
+  const QString folder = line.outputDir.isEmpty() || line.outputDir.endsWith('/')
+                             ? line.outputDir
+                             : line.outputDir + '/';
+  const auto named = [&](const char* pattern) {
+    return folder + QString(pattern).arg(baseName);
+  };
+  const bool binary = line.binaryInput;
   OutputNames names;
-  names.ver = QString("%1_fit.ver").arg(baseName);
-  names.fit = QString("%1.fit").arg(baseName);
-  names.pointFit = QString(binaryInput ? "%1_fit.sbi" : "%1_fit.scn").arg(baseName);
-  names.pointHigh = QString(binaryInput ? "%1_high.sbi" : "%1_high.scn").arg(baseName);
-  names.pointLow = QString(binaryInput ? "%1_low.sbi" : "%1_low.scn").arg(baseName);
+  names.ver = named("%1_fit.ver");
+  names.fit = named("%1.fit");
+  names.pointFit = named(binary ? "%1_fit.sbi" : "%1_fit.scn");
+  names.pointHigh = named(binary ? "%1_high.sbi" : "%1_high.scn");
+  names.pointLow = named(binary ? "%1_low.sbi" : "%1_low.scn");
+  if (line.reportPath != "-") names.report = line.reportPath;
   return names;
 }
 
@@ -69,19 +89,48 @@ bool refuseOwnOutput(const QString& inputName, const QFile& input,
   return true;
 }
 
+// Makes `folder` and the folders above it that are missing; returns 0 or
+// the errno of the step that failed.
+int makeFolders(const QByteArray& folder) {
+  for (qsizetype end = 1; end <= folder.size(); ++end) {
+    if (end < folder.size() && folder[end] != '/') continue;
+    const QByteArray step = folder.left(end);
+    struct stat info {};
+    if (::stat(step.constData(), &info) == 0) {
+      if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+      continue;
+    }
+    if (::mkdir(step.constData(), 0777) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
+}
+
+bool makeOutputFolder(const QString& folder) {
+  if (folder.isEmpty()) return true;
+  const int error = makeFolders(QFile::encodeName(folder));
+  if (error == 0) return true;
+  std::cerr << "Cannot create output folder: "
+            << QFile::encodeName(folder).constData() << std::endl
+            << std::strerror(error) << std::endl;
+  return false;
+}
+
 void reportInput(const QFileInfo& inputInfo, bool binaryInput) {
   if (binaryInput) std::cerr << "Binary file: ";
   std::cerr << QFile::encodeName(inputInfo.fileName()).constData()
             << " open for reading." << std::endl;
 }
 
-// The outputs, in the order of the names: the per-line ones, then the
-// point files fit, high and low.
+// The outputs, in the order of the names.
 struct RunOutputs {
-  OutputFile ver, fit, pointFit, pointHigh, pointLow;
+  OutputFile ver, fit, pointFit, pointHigh, pointLow, report;
+  bool reportFile = false;
 
-  std::array<OutputFile*, 5> all() {
-    return {&ver, &fit, &pointFit, &pointHigh, &pointLow};
+  std::vector<OutputFile*> all() {
+    std::vector<OutputFile*> files = {&ver, &fit, &pointFit, &pointHigh,
+                                      &pointLow};
+    if (reportFile) files.push_back(&report);
+    return files;
   }
   RunSinks sinks() {
     return {&ver.buffer, &fit.buffer, &pointFit.buffer, &pointHigh.buffer,
@@ -90,53 +139,118 @@ struct RunOutputs {
 };
 
 // The per-line outputs are there before the input is reported, as they
-// always were; the point outputs follow.
+// always were; the point outputs and the report follow.
 bool openOutputs(RunOutputs& outputs, const OutputNames& names,
                  const QFileInfo& inputInfo, bool binaryInput) {
   if (!outputs.ver.open(names.ver) || !outputs.fit.open(names.fit))
     return false;
   reportInput(inputInfo, binaryInput);
+  outputs.reportFile = !names.report.isEmpty();
   return outputs.pointFit.open(names.pointFit) &&
          outputs.pointHigh.open(names.pointHigh) &&
-         outputs.pointLow.open(names.pointLow);
+         outputs.pointLow.open(names.pointLow) &&
+         (!outputs.reportFile || outputs.report.open(names.report));
+}
+
+double processorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) {
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+QByteArray runReport(const CommandLine& line, const QFileInfo& inputInfo,
+                     const InputReader& reader, RunOutputs& outputs,
+                     const RunTotals& totals, Clock::time_point start) {
+  RunFacts facts;
+  facts.inputName = line.inputName;
+  facts.inputFile = inputInfo.fileName();
+  facts.inputBytes = reader.bytesRead;
+  facts.form = line.binaryInput ? "binary"
+               : reader.form == 7 ? "seven-column"
+                                  : "six-column";
+  for (OutputFile* output : outputs.all()) {
+    if (output != &outputs.report)
+      facts.outputs.push_back({output->name, output->buffer.bytes});
+  }
+  facts.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  facts.processorSeconds = processorSeconds();
+  return reportJson(facts, totals);
+}
+
+// The size of a regular file, for the progress line; 0 for a pipe.
+std::uint64_t inputSize(const InputReader& reader) {
+  struct stat info {};
+  if (fstat(reader.file.handle(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  return std::uint64_t(info.st_size);
+}
+
+// Answers the command line itself when it asks for no run: the usage line,
+// an error, --help or --version. Returns the exit status then, else 1.
+int answerWithoutRun(const CommandLine& line) {
+  if (!line.error.empty()) {
+    std::cerr << line.error << std::endl
+              << "Try 'scanfit --help'." << std::endl;
+    return -1;
+  }
+  if (line.help) {
+    printHelp(std::cout);
+    return 0;
+  }
+  if (line.version) {
+    printVersion(std::cout);
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace
 
 int runScanfit(const std::vector<std::string>& args) {
+  const Clock::time_point start = Clock::now();
   if (args.empty()) {
-    std::cerr << "Usage: scanfit [-a] [-b] [ASCII scanner file]" << std::endl;
+    printUsageLine(std::cerr);
     return -1;
   }
-  const CommandLine commandLine = parseCommandLine(expandWildcards(args));
-  if (!commandLine.error.empty()) {
-    std::cerr << commandLine.error << std::endl;
-    return -1;
-  }
-  const QFileInfo inputInfo(commandLine.inputName);
-  const bool binaryInput = commandLine.binaryInput;
+  const CommandLine line = parseCommandLine(expandWildcards(args));
+  const int answered = answerWithoutRun(line);
+  if (answered != 1) return answered;
+  const QFileInfo inputInfo(line.inputName);
 
   InputReader reader;
-  openInputOrExit(reader, commandLine.inputName, binaryInput);
-  const OutputNames names = outputNamesFor(inputInfo.baseName(), binaryInput);
-  if (refuseOwnOutput(commandLine.inputName, reader.file, names)) return -1;
+  openInputOrExit(reader, line.inputName, line.binaryInput);
+  const OutputNames names = outputNamesFor(line, inputInfo.baseName());
+  if (refuseOwnOutput(line.inputName, reader.file, names)) return -1;
+  if (!makeOutputFolder(line.outputDir)) return -1;
 
   installStopHandlers();
   RunOutputs outputs;
-  if (!openOutputs(outputs, names, inputInfo, binaryInput)) return -1;
+  if (!openOutputs(outputs, names, inputInfo, line.binaryInput)) return -1;
+  Progress progress(std::cerr, STDERR_FILENO, inputSize(reader));
   RunTotals totals;
   try {
-    streamRun(reader, outputs.sinks(), std::cerr, commandLine.threads, totals);
+    streamRun(reader, outputs.sinks(), std::cerr, line.threads, &progress,
+              totals);
   } catch (const std::bad_alloc&) {
-    reportCannotRead(commandLine.inputName, "Out of memory");
+    reportCannotRead(line.inputName, "Out of memory");
     return -1;
   }
   if (reader.readError != 0) {
-    reportCannotRead(commandLine.inputName, std::strerror(reader.readError));
+    reportCannotRead(line.inputName, std::strerror(reader.readError));
     return -1;
+  }
+  QByteArray report;
+  if (!line.reportPath.isEmpty()) {
+    report = runReport(line, inputInfo, reader, outputs, totals, start);
+    if (outputs.reportFile)
+      outputs.report.buffer.append(report.constData(), size_t(report.size()));
   }
   // A failed write is reported by the output it failed on; outputs not
   // put in place are removed.
-  const std::array<OutputFile*, 5> all = outputs.all();
-  return putInPlace(all.data(), all.size()) ? 0 : -1;
+  const std::vector<OutputFile*> all = outputs.all();
+  if (!putInPlace(all.data(), all.size())) return -1;
+  if (line.reportPath == "-") std::cout << report.constData() << std::flush;
+  return 0;
 }

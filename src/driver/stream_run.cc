@@ -37,9 +37,12 @@ struct Batch {
   ScanData data;
   RejectedLines rejected;
   std::int64_t parsedPoints = 0;
+  PointBounds bounds;               // of the points parsed from the block
   std::int64_t textLines = 0;
   std::int64_t firstLineIndex = 0;  // of the input, for the messages
   std::vector<LinePlan> plans;
+  std::int64_t measuredNadirs = 0;
+  ClassCounts classes;
   RowBlock ver, fit;
   PointRows points;
 };
@@ -74,6 +77,7 @@ struct Stream {
   InputReader& reader;
   const RunSinks& sinks;
   std::ostream& messages;
+  Progress* progress;
   RunTotals& totals;
   ScanData heldBack;  // the last scan line seen, not known to be whole
   float threshold = kInitialThreshold;
@@ -98,6 +102,8 @@ void parseBatch(Batch& batch) {
   batch.rejected.clear();
   batch.textLines = parseInputBlock(batch.input, batch.data, batch.rejected);
   batch.parsedPoints = std::int64_t(batch.data.pointCount());
+  batch.bounds = PointBounds();
+  batch.bounds.add(batch.data);
 }
 
 // Stage 3.
@@ -105,14 +111,21 @@ void cutBatch(Stream& stream, Batch& batch) {
   keepWholeLines(batch.data, stream.heldBack, batch.input.endsInput);
   batch.data.sevenColumns = batch.input.form == 7;
   batch.firstLineIndex = stream.totals.textLines;
-  stream.totals.textLines += batch.textLines;
-  stream.totals.rejectedLines += std::int64_t(batch.rejected.size());
-  stream.totals.points += batch.parsedPoints;
+  RunTotals& totals = stream.totals;
+  totals.textLines += batch.textLines;
+  totals.rejectedLines += std::int64_t(batch.rejected.size());
+  totals.points += batch.parsedPoints;
+  // Lines with an end, and at the end of the input the last line, if any.
+  const std::int64_t starts = std::int64_t(batch.data.lineStart.size());
+  if (!batch.input.endsInput)
+    totals.scanLines += starts - 1;
+  else if (batch.data.pointCount() > 0)
+    totals.scanLines += starts;
 }
 
 // Stage 6.
 void finishBatch(Batch& batch) {
-  finishScanLines(batch.data, batch.plans);
+  batch.measuredNadirs = finishScanLines(batch.data, batch.plans);
   batch.ver.clear();
   batch.fit.clear();
   writeVerFile(batch.ver, batch.data);
@@ -120,16 +133,28 @@ void finishBatch(Batch& batch) {
   for (RowBlock* rows :
        {&batch.points.fit, &batch.points.high, &batch.points.low})
     rows->clear();
-  if (batch.input.binary)
-    writeBinaryPoints(batch.data, batch.points);
-  else
-    writeTextPoints(batch.data, batch.points);
+  batch.classes = batch.input.binary
+                      ? writeBinaryPoints(batch.data, batch.points)
+                      : writeTextPoints(batch.data, batch.points);
+}
+
+// What the report counts of a written batch.
+void addToTotals(RunTotals& totals, const Batch& batch) {
+  const ScanData& data = batch.data;
+  totals.fittedLines += std::int64_t(data.lineSlope.size());
+  totals.nadirRecords += std::int64_t(data.nadirCol0.size());
+  totals.measuredNadirs += batch.measuredNadirs;
+  totals.classes.add(batch.classes);
+  totals.lineSigma.insert(totals.lineSigma.end(), data.lineSigma.begin(),
+                          data.lineSigma.end());
+  totals.bounds.add(batch.bounds);
 }
 
 // Stage 7. The messages of a batch come before its rows, so that a failing
 // output stops the run after the messages of every batch it took rows of.
 void writeBatch(Stream& stream, Batch& batch) {
   if (!stream.failed) {
+    if (batch.rejected.size() > 0 && stream.progress) stream.progress->clear();
     writeRejectedLines(stream.messages, batch.rejected, batch.firstLineIndex);
     const RunSinks& sinks = stream.sinks;
     for (auto [rows, sink] :
@@ -140,8 +165,9 @@ void writeBatch(Stream& stream, Batch& batch) {
       sink->append(rows->bytes.get(), rows->size);
       if (sink->writeError != 0) stream.failed = true;
     }
-    stream.totals.fittedLines += std::int64_t(batch.data.lineSlope.size());
-    stream.totals.nadirRecords += std::int64_t(batch.data.nadirCol0.size());
+    addToTotals(stream.totals, batch);
+    if (stream.progress)
+      stream.progress->update(batch.input.bytesRead, stream.totals.points);
   }
   stream.pool.give(&batch);
 }
@@ -212,7 +238,8 @@ int threadsAvailable(int wanted) {
 }  // namespace
 
 bool streamRun(InputReader& reader, const RunSinks& sinks,
-               std::ostream& messages, int threads, RunTotals& totals) {
+               std::ostream& messages, int threads, Progress* progress,
+               RunTotals& totals) {
   if (threads <= 0) threads = oneapi::tbb::info::default_concurrency();
   threads = threadsAvailable(threads);
   // The arena takes the count asked for, more than the processors too;
@@ -221,9 +248,12 @@ bool streamRun(InputReader& reader, const RunSinks& sinks,
       oneapi::tbb::global_control::max_allowed_parallelism,
       std::size_t(threads));
   oneapi::tbb::task_arena arena(threads);
-  Stream stream{reader, sinks, messages, totals, {}, kInitialThreshold,
-                false, {}};
+  Stream stream{reader,   sinks, messages, progress, totals, {},
+                kInitialThreshold, false, {}};
   const int batches = std::min(kBatchesPerThread * threads + 2, kMostBatches);
   arena.execute([&] { runPipeline(stream, batches); });
-  return !stream.failed;
+  if (progress) progress->clear();
+  totals.threshold = stream.threshold;
+  totals.threads = threads;
+  return !stream.failed && reader.readError == 0;
 }

@@ -23,9 +23,14 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
+#include "analysis/residual_class.h"
+#include "analysis/scan_fit.h"
+#include "driver/progress.h"
 #include "output/output_buffer.h"
 #include "scan/input_reader.h"
+#include "scan/point_bounds.h"
 
 // Where the rows go: the per-line outputs and the point outputs of the
 // three classes.
@@ -37,20 +42,30 @@ struct RunSinks {
   OutputBuffer* pointLow;
 };
 
-// What a run went through.
+// What a run went through, for its report.
 struct RunTotals {
   std::int64_t points = 0;         // accepted points
   std::int64_t textLines = 0;      // text lines of a text input
   std::int64_t rejectedLines = 0;  // text lines rejected
+  std::int64_t scanLines = 0;      // the last, never fitted, included
   std::int64_t fittedLines = 0;    // rows of the .fit output
   std::int64_t nadirRecords = 0;   // rows of the .ver output
+  std::int64_t measuredNadirs = 0; // of those, points at sweep index 125
+  ClassCounts classes;             // points per residual class
+  std::vector<float> lineSigma;    // every fitted line's sigma, in order
+  PointBounds bounds;              // of the points' real columns
+  float threshold = kInitialThreshold;  // T after the last line
+  int threads = 0;                 // the threads the run had
 };
 
 // Streams the rest of the input of `reader` into `sinks`, rejected lines
 // reported on `messages`, on at most `threads` threads (0: one per
-// processor the process may use). Returns false when an output could not
-// be written: its writeError tells why, and the run stopped soon after.
+// processor the process may use), with `progress` (may be null) updated as
+// batches are written. Returns false when an output could not be written
+// (its writeError tells why) or the input could not be read (the reader's
+// readError): the run stopped soon after.
 bool streamRun(InputReader& reader, const RunSinks& sinks,
-               std::ostream& messages, int threads, RunTotals& totals);
+               std::ostream& messages, int threads, Progress* progress,
+               RunTotals& totals);
 
 #endif  // SCANFIT_DRIVER_STREAM_RUN_H_

@@ -4,14 +4,15 @@
 
 #include <cerrno>
 
-void OutputBuffer::append(const char* bytes, std::size_t n) {
+void OutputBuffer::append(const char* data, std::size_t n) {
+  bytes += n;
   if (n < kBlockSize) {
-    pending.append(bytes, n);
+    pending.append(data, n);
     if (pending.size() >= kBlockSize) flush();
     return;
   }
   flush();
-  writeOut(bytes, n);
+  writeOut(data, n);
 }
 
 void OutputBuffer::flush() {

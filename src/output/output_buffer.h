@@ -6,6 +6,7 @@
 #define SCANFIT_OUTPUT_OUTPUT_BUFFER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct OutputBuffer {
@@ -14,6 +15,7 @@ struct OutputBuffer {
   int fd = -1;          // the file
   std::string pending;  // small pieces not yet written
   int writeError = 0;   // errno of the write that failed; none after it
+  std::uint64_t bytes = 0;  // appended so far
 
   OutputBuffer() = default;
   explicit OutputBuffer(int target) : fd(target) {}

@@ -19,9 +19,9 @@ constexpr size_t kPointRowCapacity =
     fixedTextCapacity(12, 6) + fixedTextCapacity(10, 3) +
     3 * shortTextCapacity(4) + 2 * fixedTextCapacity(10, 3) + kRowEndWidth;
 
-// The block of a chunk that a residual's row goes to, or null for a NaN.
-RowBlock* blockFor(PointRows& rows, float residual) {
-  switch (classifyResidual(residual)) {
+// The block a class's rows go to, or null for points with a NaN residual.
+RowBlock* blockFor(PointRows& rows, ResidualClass residualClass) {
+  switch (residualClass) {
     case ResidualClass::Fit:
       return &rows.fit;
     case ResidualClass::High:
@@ -89,32 +89,37 @@ PointRecord pointRecord(const ScanData& data, size_t i) {
 // its class. Most rows go to the fit block: it gets room for all typical
 // rows at once rather than growing into it row by row.
 template <size_t kRowCapacity, size_t kTypicalRowBytes, typename FormatRow>
-void writeClassified(const ScanData& data, PointRows& rows,
-                     FormatRow formatRow) {
+ClassCounts writeClassified(const ScanData& data, PointRows& rows,
+                            FormatRow formatRow) {
   const size_t n = data.pointCount();
   rows.fit.room(n * kTypicalRowBytes + kRowCapacity);
+  ClassCounts counts;
   for (size_t i = 0; i < n; ++i) {
-    RowBlock* block = blockFor(rows, data.residual[i]);
+    const ResidualClass residualClass = classifyResidual(data.residual[i]);
+    counts.add(residualClass);
+    RowBlock* block = blockFor(rows, residualClass);
     if (block) block->advance(formatRow(block->room(kRowCapacity), i));
   }
+  return counts;
 }
 
 }  // namespace
 
-void writeTextPoints(const ScanData& data, PointRows& rows) {
+ClassCounts writeTextPoints(const ScanData& data, PointRows& rows) {
   RowTail tail;
   const auto formatRow = [&data, &tail](char* row, size_t i) {
     return formatPointRow(row, data, i, tail);
   };
-  writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, rows, formatRow);
+  return writeClassified<kPointRowCapacity, kTypicalRowBytes>(data, rows,
+                                                              formatRow);
 }
 
-void writeBinaryPoints(const ScanData& data, PointRows& rows) {
+ClassCounts writeBinaryPoints(const ScanData& data, PointRows& rows) {
   const auto formatRecord = [&data](char* row, size_t i) {
     encodePointRecord(pointRecord(data, i),
                       reinterpret_cast<unsigned char*>(row));
     return row + kPointRecordSize;
   };
-  writeClassified<kPointRecordSize, kPointRecordSize>(data, rows,
-                                                     formatRecord);
+  return writeClassified<kPointRecordSize, kPointRecordSize>(data, rows,
+                                                            formatRecord);
 }

@@ -41,6 +41,7 @@ void fetch(InputReader& in, std::size_t n) {
     return;
   }
   in.pending.size += std::size_t(got);
+  in.bytesRead += std::uint64_t(got);
 }
 
 // The block gets the first `n` pending bytes; the rest stays pending.
@@ -205,6 +206,7 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
       readUtf8Block(reader, block);
     block.form = reader.form;
   }
+  block.bytesRead = reader.bytesRead;
   reader.done = block.endsInput || reader.readError != 0;
   return reader.readError == 0;
 }

@@ -16,6 +16,7 @@
 #include <QStringDecoder>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -51,6 +52,7 @@ struct InputBlock {
   bool decoded = false;
   bool endsInput = false;  // the input's last block (possibly empty)
   int form = 0;            // text: 6 or 7 fields
+  std::uint64_t bytesRead = 0;  // of the input, when the block was handed out
 };
 
 // Bytes a block holds when the input has that many, read at a time. Set
@@ -72,6 +74,7 @@ struct InputReader {
                                 // line feeds
   bool atEnd = false;           // nothing more to read
   int readError = 0;            // errno of a read that failed
+  std::uint64_t bytesRead = 0;  // of the input so far
   bool done = false;            // the last block is handed out
   bool started = false;         // the encoding is decided
   int form = 0;                 // text: 6 or 7 once the first line is seen

@@ -77,12 +77,16 @@ TEST_F(RunTest, AnInvalidThreadCountIsRefusedBeforeAnything) {
     QByteArray err;
   } cases[] = {
       {{"--threads=0", "run1.txt"},
-       "Invalid value for --threads: 0 (a whole number from 1 to 1024)\n"},
+       "Invalid value for --threads: 0 (a whole number from 1 to 1024)\n"
+       "Try 'scanfit --help'.\n"},
       {{"run1.txt", "--threads", "abc"},
-       "Invalid value for --threads: abc (a whole number from 1 to 1024)\n"},
+       "Invalid value for --threads: abc (a whole number from 1 to 1024)\n"
+       "Try 'scanfit --help'.\n"},
       {{"--threads=1025", "run1.txt"},
-       "Invalid value for --threads: 1025 (a whole number from 1 to 1024)\n"},
-      {{"run1.txt", "--threads"}, "Missing value for --threads\n"},
+       "Invalid value for --threads: 1025 (a whole number from 1 to 1024)\n"
+       "Try 'scanfit --help'.\n"},
+      {{"run1.txt", "--threads"},
+       "Missing value for --threads\nTry 'scanfit --help'.\n"},
   };
   for (const auto& c : cases) {
     const ProcessResult result = runScanfit(c.args, dir.path());

@@ -3,6 +3,9 @@
 //   SCANFIT_FAULT_READ_PATH, SCANFIT_FAULT_READ_AFTER=N: reads of that file
 //     fail with EIO once N bytes of it have been read, as from a failing
 //     disk;
+//   SCANFIT_FAULT_READ_PATH, SCANFIT_FAULT_READ_PAUSE_AT=N and
+//     SCANFIT_FAULT_READ_PAUSE_MS=M: the read of that file that reaches N
+//     bytes waits M milliseconds first, as a slow disk would;
 //   SCANFIT_FAULT_THREADS_ALLOWED=N: pthread_create fails with EAGAIN after
 //     N threads, as when the system has no more threads to give;
 //   SCANFIT_FAULT_SIGNAL_AT_RENAME=S: the first rename sends signal S to the
@@ -44,6 +47,7 @@ bool isFaultyFile(int fd) {
 std::atomic<long long> bytesRead{0};
 std::atomic<long long> threadsCreated{0};
 std::atomic<bool> signalled{false};
+std::atomic<bool> paused{false};
 
 }  // namespace
 
@@ -51,12 +55,22 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
   static const auto realRead = next<ssize_t (*)(int, void*, size_t)>("read");
   if (!isFaultyFile(fd)) return realRead(fd, buffer, count);
   static const long long after = environmentNumber("SCANFIT_FAULT_READ_AFTER");
-  const long long left = after - bytesRead.load();
-  if (left <= 0) {
-    errno = EIO;
-    return -1;
+  static const long long pauseAt =
+      environmentNumber("SCANFIT_FAULT_READ_PAUSE_AT");
+  static const long long pauseMs =
+      environmentNumber("SCANFIT_FAULT_READ_PAUSE_MS");
+  const long long done = bytesRead.load();
+  if (after >= 0) {
+    const long long left = after - done;
+    if (left <= 0) {
+      errno = EIO;
+      return -1;
+    }
+    if (static_cast<long long>(count) > left) count = static_cast<size_t>(left);
   }
-  if (static_cast<long long>(count) > left) count = static_cast<size_t>(left);
+  if (pauseAt >= 0 && done + static_cast<long long>(count) > pauseAt &&
+      !paused.exchange(true))
+    usleep(static_cast<useconds_t>(pauseMs * 1000));
   const ssize_t got = realRead(fd, buffer, count);
   if (got > 0) bytesRead += got;
   return got;

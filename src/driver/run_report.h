@@ -1,0 +1,41 @@
+// The run report: a JSON summary of what a run read, found and wrote, for
+// scripts that check or collect runs (see the man page for every field).
+#ifndef SCANFIT_DRIVER_RUN_REPORT_H_
+#define SCANFIT_DRIVER_RUN_REPORT_H_
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "driver/stream_run.h"
+
+struct ReportedOutput {
+  QString name;
+  std::uint64_t bytes = 0;
+};
+
+// What the report says besides the run's totals.
+struct RunFacts {
+  QString inputName;    // as given
+  QString inputFile;    // its file name, as in the report line
+  std::uint64_t inputBytes = 0;
+  QString form;         // "six-column", "seven-column" or "binary"
+  std::vector<ReportedOutput> outputs;
+  double wallSeconds = 0;
+  double processorSeconds = 0;
+};
+
+// Quartiles by nearest rank: the values at ranks ceil(n/4), ceil(n/2) and
+// ceil(3n/4) of the sorted values, so each is the sigma of some line.
+struct SigmaSummary {
+  std::int64_t count = 0;        // lines with a sigma that is a number
+  std::int64_t notANumber = 0;
+  float min = 0, q1 = 0, median = 0, q3 = 0, max = 0;  // when count > 0
+};
+SigmaSummary summariseSigma(std::vector<float> sigmas);
+
+QByteArray reportJson(const RunFacts& facts, const RunTotals& totals);
+
+#endif  // SCANFIT_DRIVER_RUN_REPORT_H_

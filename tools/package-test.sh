@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: built from a release build,
+# installed with apt-get, run (--version, the sample flight, the manual
+# page) and removed again. Run as root (or with sudo available).
+#
+#   tools/package-test.sh [BUILD_DIR]     (default: build/)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+rm -f "$build"/scanfit_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb="$(ls "$build"/scanfit_*.deb)"
+echo "== $(basename "$deb")"
+dpkg-deb --field "$deb" Package Version Depends
+dpkg-deb --contents "$deb" | awk '{ print "  " $6 }'
+
+$sudo apt-get install -y -qq "$deb" >/dev/null
+trap '$sudo apt-get remove -y -qq scanfit >/dev/null' EXIT
+/usr/bin/scanfit --version
+work="$(mktemp -d)"
+(cd "$work" && /usr/bin/scanfit "$root/data/sample_flight.txt" 2>/dev/null)
+[ "$(ls "$work" | wc -l)" -eq 5 ] || { echo "package run: not five outputs" >&2; exit 1; }
+# The installed program writes what the one built here writes.
+"$build/scanfit" --output-dir="$work.ref" "$root/data/sample_flight.txt" 2>/dev/null
+for f in "$work"/*; do cmp "$f" "$work.ref/$(basename "$f")"; done
+man -w scanfit
+rm -rf "$work" "$work.ref"
+echo "package: installed, ran and removed"
