@@ -5,9 +5,9 @@ set -euo pipefail
 
 # clang and its runtime libraries build the fuzz targets (fuzz/run.sh);
 # dpkg-dev finds the Debian package's dependencies, man-db renders the
-# manual page in a test.
+# manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync.
 packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
-          libclang-rt-14-dev dpkg-dev man-db)
+          libclang-rt-14-dev dpkg-dev man-db parallel jq rsync)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built from a release build,
 # installed with apt-get, run (--version, the sample flight, the manual
-# page) and removed again. Run as root (or with sudo available).
+# page, a campaign of one flight) and removed again. Run as root (or with sudo available).
 #
 #   tools/package-test.sh [BUILD_DIR]     (default: build/)
 set -euo pipefail
@@ -28,5 +28,8 @@ work="$(mktemp -d)"
 "$build/scanfit" --output-dir="$work.ref" "$root/data/sample_flight.txt" 2>/dev/null
 for f in "$work"/*; do cmp "$f" "$work.ref/$(basename "$f")"; done
 man -w scanfit
+# A campaign of one flight, with the installed scanfit beside the script.
+/usr/bin/scanfit-batch --output-dir "$work/campaign" "$root/data/sample_flight.txt"
+for f in "$work.ref"/*; do cmp "$f" "$work/campaign/sample_flight/$(basename "$f")"; done
 rm -rf "$work" "$work.ref"
 echo "package: installed, ran and removed"

@@ -1,0 +1,171 @@
+// scanfit-batch, run as a user runs it: a campaign of generated flights,
+// one of them missing, on this machine, resumed, and through two stand-in
+// hosts that an ssh replacement maps to folders of their own.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "driver/scanfit_process.h"
+#include "scan/point_record.h"
+
+namespace {
+
+// "ssh HOST COMMAND": COMMAND in the host's folder, as a login would.
+const char kStandInSsh[] = R"(#!/bin/bash
+while [[ "$1" == -* ]]; do
+  case "$1" in -o|-p|-l|-i|-F) shift 2 ;; *) shift ;; esac
+done
+host="$1"; shift
+[[ "$1" == "--" ]] && shift
+cd "$HOSTS/$host" || exit 255
+exec bash -c "$*"
+)";
+
+QList<QByteArray> rowsOf(const QByteArray& text) {
+  QList<QByteArray> rows = text.split('\n');
+  rows.removeLast();
+  return rows;
+}
+
+struct BatchTest : ::testing::Test {
+  QTemporaryDir dir;
+  QString path(const QString& name) const { return dir.filePath(name); }
+
+  void generate(const QString& format, const QString& name, int seed) {
+    const ProcessResult made = runProgram(
+        GENFLIGHT_BINARY,
+        {"--points", "20000", "--seed", QString::number(seed), "--format",
+         format, "--output", name},
+        dir.path());
+    ASSERT_EQ(made.status, 0);
+  }
+
+  ProcessResult batch(const QStringList& args, const QStringList& env = {}) {
+    const QString line = QString("SCANFIT='%1' %2 '%3' %4")
+                             .arg(SCANFIT_BINARY, env.join(' '),
+                                  SCANFIT_SOURCE_DIR "/tools/scanfit-batch",
+                                  args.join(' '));
+    return runShell(line, dir.path());
+  }
+
+  // The five outputs of a plain scanfit run of `input`, by name.
+  QMap<QString, QByteArray> plainRun(const QString& input, bool binary) {
+    const QString folder = path("plain/" + QFileInfo(input).baseName());
+    QDir().mkpath(folder);
+    const QStringList args = binary ? QStringList{"-b", path(input)}
+                                    : QStringList{path(input)};
+    EXPECT_EQ(runScanfit(args, folder).status, 0);
+    QMap<QString, QByteArray> files;
+    for (const QString& name : listDir(folder)) files[name] = readFile(folder + "/" + name);
+    return files;
+  }
+
+  // What a campaign left for one input, but for its report and log.
+  QMap<QString, QByteArray> campaignRun(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    for (const QString& name : listDir(folder)) {
+      if (name != "report.json" && name != "scanfit.log")
+        files[name] = readFile(folder + "/" + name);
+    }
+    return files;
+  }
+};
+
+TEST_F(BatchTest, ACampaignGivesEveryFlightItsPlainRunAndResumesItsFailures) {
+  QStringList inputs;
+  for (int k = 1; k <= 13; ++k) {
+    inputs += QString("flight%1.txt").arg(k);
+    generate(k % 3 == 0 ? "seven" : "six", inputs.last(), k);
+  }
+  inputs.insert(6, "late.txt");  // not there yet
+  const ProcessResult first = batch(QStringList{"--jobs", "2", "--output-dir", "camp"} + inputs);
+  EXPECT_EQ(first.status, 1);
+  EXPECT_TRUE(first.err.contains("scanfit-batch: failed: late.txt (status 255): "
+                                 "Cannot read from: "));
+
+  QFile::copy(path("flight1.txt"), path("late.txt"));
+  const qsizetype triesBefore = rowsOf(readFile(path("camp/joblog"))).size();
+  const ProcessResult resumed =
+      batch(QStringList{"--resume", "--output-dir=camp"} + inputs);
+  EXPECT_EQ(resumed.status, 0) << resumed.err.constData();
+  EXPECT_EQ(rowsOf(readFile(path("camp/joblog"))).size(), triesBefore + 1);
+
+  const QList<QByteArray> summary = rowsOf(readFile(path("camp/summary.tsv")));
+  ASSERT_EQ(summary.size(), inputs.size() + 1);
+  EXPECT_EQ(summary[0], "input\tstatus\tpoints\tfitted_lines\thigh_share\t"
+                        "low_share\tmedian_sigma\tseconds");
+  for (qsizetype k = 0; k < inputs.size(); ++k) {
+    const QString name = QFileInfo(inputs[k]).baseName();
+    const QString folder = path("camp/" + name);
+    EXPECT_TRUE(campaignRun(folder) == plainRun(inputs[k], false)) << name.toStdString();
+    const QList<QByteArray> row = summary[k + 1].split('\t');
+    ASSERT_EQ(row.size(), 8);
+    EXPECT_EQ(row[0], inputs[k]);
+    EXPECT_EQ(row[1], "0");
+    const qsizetype fit = rowsOf(readFile(folder + "/" + name + "_fit.scn")).size();
+    const qsizetype high = rowsOf(readFile(folder + "/" + name + "_high.scn")).size();
+    const qsizetype low = rowsOf(readFile(folder + "/" + name + "_low.scn")).size();
+    EXPECT_EQ(row[2].toLongLong(), fit + high + low);
+    EXPECT_EQ(row[3].toLongLong(), rowsOf(readFile(folder + "/" + name + ".fit")).size());
+    EXPECT_NEAR(row[4].toDouble(), double(high) / 20000, 1e-6);
+    EXPECT_NEAR(row[5].toDouble(), double(low) / 20000, 1e-6);
+  }
+}
+
+TEST_F(BatchTest, TwoStandInHostsGiveTheSameBytesAsThisMachine) {
+  QStringList inputs;
+  for (int k = 1; k <= 6; ++k) {
+    inputs += QString("flight%1.bin").arg(k);
+    generate("binary", inputs.last(), 20 + k);
+  }
+  for (const char* host : {"hosts/h1", "hosts/h2"}) QDir().mkpath(path(host));
+  writeFile(path("ssh"), kStandInSsh);
+  QFile::setPermissions(path("ssh"), QFile::ReadOwner | QFile::ExeOwner);
+
+  const ProcessResult here =
+      batch(QStringList{"--binary", "--output-dir=here"} + inputs);
+  ASSERT_EQ(here.status, 0) << here.err.constData();
+  const ProcessResult away = batch(
+      QStringList{"--binary", "--hosts", "h1,h2", "--output-dir=away"} + inputs,
+      {"PARALLEL_SSH=" + path("ssh"), "HOSTS=" + path("hosts")});
+  ASSERT_EQ(away.status, 0) << away.err.constData();
+  for (const QString& input : inputs) {
+    const QString name = QFileInfo(input).baseName();
+    const QMap<QString, QByteArray> local = campaignRun(path("here/" + name));
+    EXPECT_EQ(local.size(), 5);
+    EXPECT_TRUE(campaignRun(path("away/" + name)) == local) << name.toStdString();
+    EXPECT_EQ(readFile(path("away/" + name + "/scanfit.log")),
+              "Binary file: " + input.toUtf8() + " open for reading.\n");
+  }
+  // Both hosts ran some, and kept nothing.
+  const QByteArray joblog = readFile(path("away/joblog"));
+  EXPECT_TRUE(joblog.contains("\th1\t") && joblog.contains("\th2\t"));
+  EXPECT_EQ(QDir(path("hosts/h1")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                             QDir::Hidden).size() +
+                QDir(path("hosts/h2")).entryList(QDir::AllEntries |
+                                                 QDir::NoDotAndDotDot |
+                                                 QDir::Hidden).size(),
+            0);
+}
+
+TEST_F(BatchTest, InputsOfOneNameAreRefusedBeforeAnythingRuns) {
+  QDir().mkpath(path("a"));
+  QDir().mkpath(path("b"));
+  writeFile(path("a/x.txt"), "1 2 3 4 5 6\n");
+  writeFile(path("b/x.bin"), "");
+  const ProcessResult result = runShell(
+      QString("printf 'a/x.txt\\nb/x.bin\\n' | SCANFIT='%1' '%2' --output-dir camp -")
+          .arg(SCANFIT_BINARY, SCANFIT_SOURCE_DIR "/tools/scanfit-batch"),
+      dir.path());
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "scanfit-batch: a/x.txt and b/x.bin would both write "
+                        "to camp/x\nTry 'scanfit-batch --help'.\n");
+  EXPECT_FALSE(QFileInfo::exists(path("camp")));
+}
+
+}  // namespace
