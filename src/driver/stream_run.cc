@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -81,7 +82,10 @@ struct Stream {
   RunTotals& totals;
   ScanData heldBack;  // the last scan line seen, not known to be whole
   float threshold = kInitialThreshold;
-  bool failed = false;  // an output could not be written
+  // An output could not be written: set by the last stage, read by the
+  // first, which may run at the same time on another thread.
+  std::atomic<bool> failed{false};
+  std::int64_t writtenPoints = 0;  // the last stage's own count
   BatchPool pool;
 };
 
@@ -166,8 +170,9 @@ void writeBatch(Stream& stream, Batch& batch) {
       if (sink->writeError != 0) stream.failed = true;
     }
     addToTotals(stream.totals, batch);
+    stream.writtenPoints += std::int64_t(batch.data.pointCount());
     if (stream.progress)
-      stream.progress->update(batch.input.bytesRead, stream.totals.points);
+      stream.progress->update(batch.input.bytesRead, stream.writtenPoints);
   }
   stream.pool.give(&batch);
 }
@@ -248,8 +253,8 @@ bool streamRun(InputReader& reader, const RunSinks& sinks,
       oneapi::tbb::global_control::max_allowed_parallelism,
       std::size_t(threads));
   oneapi::tbb::task_arena arena(threads);
-  Stream stream{reader,   sinks, messages, progress, totals, {},
-                kInitialThreshold, false, {}};
+  Stream stream{reader, sinks, messages, progress, totals, {},
+                kInitialThreshold, false, 0, {}};
   const int batches = std::min(kBatchesPerThread * threads + 2, kMostBatches);
   arena.execute([&] { runPipeline(stream, batches); });
   if (progress) progress->clear();
