@@ -5,9 +5,11 @@ set -euo pipefail
 
 # clang and its runtime libraries build the fuzz targets (fuzz/run.sh);
 # dpkg-dev finds the Debian package's dependencies, man-db renders the
-# manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync.
+# manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync,
+# scanfit-quicklook on Debian's Python with matplotlib and numpy.
 packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
-          libclang-rt-14-dev dpkg-dev man-db parallel jq rsync)
+          libclang-rt-14-dev dpkg-dev man-db parallel jq rsync
+          python3 python3-matplotlib python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

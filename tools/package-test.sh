@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built from a release build,
 # installed with apt-get, run (--version, the sample flight, the manual
-# page, a campaign of one flight) and removed again. Run as root (or with sudo available).
+# page, a campaign of one flight and its figure) and removed again. Run as root (or with sudo available).
 #
 #   tools/package-test.sh [BUILD_DIR]     (default: build/)
 set -euo pipefail
@@ -31,5 +31,8 @@ man -w scanfit
 # A campaign of one flight, with the installed scanfit beside the script.
 /usr/bin/scanfit-batch --output-dir "$work/campaign" "$root/data/sample_flight.txt"
 for f in "$work.ref"/*; do cmp "$f" "$work/campaign/sample_flight/$(basename "$f")"; done
+# And its figure, drawn by the installed quick-look tool.
+/usr/bin/scanfit-quicklook -o "$work/flight.png" "$work/campaign/sample_flight" >/dev/null
+[ -s "$work/flight.png" ]
 rm -rf "$work" "$work.ref"
 echo "package: installed, ran and removed"

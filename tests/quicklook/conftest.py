@@ -1,0 +1,64 @@
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+REPOSITORY = Path(__file__).resolve().parents[2]
+QUICKLOOK = REPOSITORY / 'tools' / 'scanfit-quicklook'
+sys.path.insert(0, str(REPOSITORY / 'tools'))
+
+
+def program(variable, built_name):
+    path = os.environ.get(variable) or str(REPOSITORY / 'build' / built_name)
+    assert os.access(path, os.X_OK), f'{path} is not built (or set {variable})'
+    return path
+
+
+def write_rows(path, rows):
+    """A fixed-width output as scanfit writes it: every row ends in nine blanks."""
+    path.write_text(''.join(row + ' ' * 9 + '\n' for row in rows))
+    return path
+
+
+def run_scanfit(input_path, folder, binary=False):
+    command = [program('SCANFIT_BINARY', 'scanfit'), '--output-dir', str(folder),
+               '--report', str(folder / 'report.json')] + (['-b'] if binary else []) \
+        + [str(input_path)]
+    subprocess.run(command, check=True, capture_output=True)
+    return json.loads((folder / 'report.json').read_text())
+
+
+def run_quicklook(*arguments, cwd=None):
+    return subprocess.run([sys.executable, str(QUICKLOOK), *map(str, arguments)], cwd=cwd,
+                          capture_output=True, text=True, timeout=60)
+
+
+@pytest.fixture(scope='session')
+def sample_run(tmp_path_factory):
+    folder = tmp_path_factory.mktemp('sample') / 'run'
+    run_scanfit(REPOSITORY / 'data' / 'sample_flight.txt', folder)
+    return folder
+
+
+@pytest.fixture(scope='session')
+def campaign(tmp_path_factory):
+    """A scanfit-batch folder built by hand: three flights and one failed input."""
+    folder = tmp_path_factory.mktemp('campaign')
+    header = 'input\tstatus\tpoints\tfitted_lines\thigh_share\tlow_share\tmedian_sigma\tseconds'
+    rows = [header]
+    flights = (('ridge', 'six', 21), ('fjord', 'binary', 22), ('coast', 'seven', 23))
+    for name, form, seed in flights:
+        flight = folder / f'{name}.{"bin" if form == "binary" else "txt"}'
+        subprocess.run([program('GENFLIGHT_BINARY', 'genflight'), '--points', '3000', '--seed',
+                        str(seed), '--format', form, '--output', str(flight)], check=True)
+        report = run_scanfit(flight, folder / name, binary=form == 'binary')
+        points, classes = report['points'], report['classes']
+        rows.append('\t'.join(map(str, (
+            flight.name, 0, points, report['fittedLines'], classes['high'] / points,
+            classes['low'] / points, report['sigma']['median'], 0.01))))
+    rows.append('lost.txt\t255' + '\t' * 6)
+    (folder / 'summary.tsv').write_text('\n'.join(rows) + '\n')
+    return folder
