@@ -71,10 +71,14 @@ TEST_F(LongOptionsTest, ErrorsInTheCommandLineAreNamedAndNothingIsCreated) {
       {{"--ouput-dir=x", "in.txt"}, "Unknown option: --ouput-dir=x"},
       {{"in.txt", "--reprot", "r.json"}, "Unknown option: --reprot"},
       {{"--help=1"}, "Option --help takes no value"},
-      {{"in.txt", "--output-dir"}, "Missing value for --output-dir"},
       {{"--report=", "in.txt"}, "Empty value for --report"},
       {{"--threads", "0", "--report=r.json", "in.txt"},
        "Invalid value for --threads: 0 (a whole number from 1 to 1024)"},
+      {{"in.txt", "--threads=abc"},
+       "Invalid value for --threads: abc (a whole number from 1 to 1024)"},
+      {{"--threads=1025", "in.txt"},
+       "Invalid value for --threads: 1025 (a whole number from 1 to 1024)"},
+      {{"in.txt", "--threads"}, "Missing value for --threads"},
   };
   for (const auto& c : cases) {
     const ProcessResult result = runScanfit(c.args, dir.path());

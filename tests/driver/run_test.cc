@@ -70,32 +70,6 @@ TEST_F(RunTest, AnInputThatCannotBeOpenedEndsTheRunBeforeAnyOutput) {
   }
 }
 
-TEST_F(RunTest, AnInvalidThreadCountIsRefusedBeforeAnything) {
-  writeFile(path("run1.txt"), twelvePoints());
-  const struct {
-    QStringList args;
-    QByteArray err;
-  } cases[] = {
-      {{"--threads=0", "run1.txt"},
-       "Invalid value for --threads: 0 (a whole number from 1 to 1024)\n"
-       "Try 'scanfit --help'.\n"},
-      {{"run1.txt", "--threads", "abc"},
-       "Invalid value for --threads: abc (a whole number from 1 to 1024)\n"
-       "Try 'scanfit --help'.\n"},
-      {{"--threads=1025", "run1.txt"},
-       "Invalid value for --threads: 1025 (a whole number from 1 to 1024)\n"
-       "Try 'scanfit --help'.\n"},
-      {{"run1.txt", "--threads"},
-       "Missing value for --threads\nTry 'scanfit --help'.\n"},
-  };
-  for (const auto& c : cases) {
-    const ProcessResult result = runScanfit(c.args, dir.path());
-    EXPECT_EQ(result.status, 255) << c.args.join(' ').toStdString();
-    EXPECT_EQ(result.err, c.err) << c.args.join(' ').toStdString();
-    EXPECT_EQ(listDir(dir.path()), QStringList{"run1.txt"});
-  }
-}
-
 TEST_F(RunTest, AsciiRunReportsItsInputAndWritesFiveFilesHere) {
   QDir(dir.path()).mkpath("data/out");
   writeFile(path("data/run1.part.txt"), twelvePoints());
