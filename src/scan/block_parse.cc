@@ -50,7 +50,7 @@ std::int64_t parseInputBlock(InputBlock& block, ScanData& points,
   }
   AsciiLineParser parser(points, rejected);
   parser.setForm(block.form);
-  if (block.decoded) {
+  if (!block.decodedLines.empty()) {
     const std::int64_t lines = std::int64_t(block.decodedLines.size());
     for (std::int64_t i = 0; i < lines; ++i)
       parser.parseTextLine(block.decodedLines[std::size_t(i)], i);

@@ -54,7 +54,6 @@ void handOut(InputReader& in, InputBlock& block, std::size_t n) {
   in.pending.size = rest;
   block.bytes.size = n;
   // What stays is the start of a line: no line feed in it.
-  in.lineEnd = 0;
   in.searched = rest;
 }
 
@@ -84,16 +83,17 @@ void startText(InputReader& in) {
 }
 
 void readUtf8Block(InputReader& in, InputBlock& block) {
-  // Until a block's worth of bytes holds a whole line, or the input ends.
+  // Until a block's worth of bytes holds a whole line, or the input ends;
+  // pending[0, lineEnd) is whole lines.
+  std::size_t lineEnd = 0;
   for (;;) {
     const char* const lineFeed = static_cast<const char*>(
         memrchr(in.pending.bytes + in.searched, '\n',
                 in.pending.size - in.searched));
     if (lineFeed != nullptr)
-      in.lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
+      lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
     in.searched = in.pending.size;
-    if (in.atEnd || (in.lineEnd > 0 && in.pending.size >= in.blockBytes))
-      break;
+    if (in.atEnd || (lineEnd > 0 && in.pending.size >= in.blockBytes)) break;
     fetch(in, readSize(in, in.pending.size));
   }
   if (in.form == 0) {
@@ -101,7 +101,7 @@ void readUtf8Block(InputReader& in, InputBlock& block) {
         in.pending.bytes, in.pending.bytes + in.pending.size));
   }
   block.endsInput = in.atEnd;
-  handOut(in, block, in.atEnd ? in.pending.size : in.lineEnd);
+  handOut(in, block, in.atEnd ? in.pending.size : lineEnd);
 }
 
 // Decodes the pending bytes and appends the lines they finish to `lines`;
@@ -125,7 +125,6 @@ std::size_t decodePending(InputReader& in, std::vector<QString>& lines) {
 }
 
 void readDecodedBlock(InputReader& in, InputBlock& block) {
-  block.decoded = true;
   std::size_t characters = 0;
   for (;;) {
     if (in.pending.size > 0) characters += decodePending(in, block.decodedLines);
@@ -195,7 +194,6 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
   block.binary = reader.binary;
   block.bytes.size = 0;
   block.decodedLines.clear();
-  block.decoded = false;
   if (reader.binary) {
     readBinaryBlock(reader, block);
   } else {

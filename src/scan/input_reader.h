@@ -47,9 +47,9 @@ struct InputBlock {
   // is left after them.
   ByteBuffer bytes;
   // The whole lines of a UTF-16 or UTF-32 input, without line feeds and
-  // carriage returns (in the last block, its last line too).
+  // carriage returns (in the last block, its last line too); a block of
+  // such an input holds at least one, a block of any other input none.
   std::vector<QString> decodedLines;
-  bool decoded = false;
   bool endsInput = false;  // the input's last block (possibly empty)
   int form = 0;            // text: 6 or 7 fields
   std::uint64_t bytesRead = 0;  // of the input, when the block was handed out
@@ -69,7 +69,6 @@ struct InputReader {
   std::size_t blockBytes = kInputBlockBytes;
 
   ByteBuffer pending;           // read and not yet handed out
-  std::size_t lineEnd = 0;      // text: pending[0, lineEnd) is whole lines
   std::size_t searched = 0;     // text: pending[0, searched) searched for
                                 // line feeds
   bool atEnd = false;           // nothing more to read
