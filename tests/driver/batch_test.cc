@@ -15,7 +15,8 @@
 
 namespace {
 
-// "ssh HOST COMMAND": COMMAND in the host's folder, as a login would.
+// "ssh HOST COMMAND": COMMAND in the host's folder, with the SHELL and HOME
+// a login sets (GNU parallel runs its remote jobs in the remote SHELL).
 const char kStandInSsh[] = R"(#!/bin/bash
 while [[ "$1" == -* ]]; do
   case "$1" in -o|-p|-l|-i|-F) shift 2 ;; *) shift ;; esac
@@ -23,6 +24,7 @@ done
 host="$1"; shift
 [[ "$1" == "--" ]] && shift
 cd "$HOSTS/$host" || exit 255
+export SHELL=/bin/bash HOME="$HOSTS/$host"
 exec bash -c "$*"
 )";
 
