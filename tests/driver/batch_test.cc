@@ -131,6 +131,15 @@ TEST_F(BatchTest, ACampaignGivesEveryFlightItsPlainRunAndResumesItsFailures) {
     EXPECT_NEAR(row[4].toDouble(), double(high) / 20000, 1e-6);
     EXPECT_NEAR(row[5].toDouble(), double(low) / 20000, 1e-6);
   }
+
+  // A rerun that fails leaves no earlier report to be taken for a success.
+  QFile::rename(path("flight2.txt"), path("gone.txt"));
+  EXPECT_EQ(batch({"--output-dir=camp", "flight2.txt"}).status, 1);
+  const ProcessResult later = batch(QStringList{"--summary-only", "--output-dir=camp"} + inputs);
+  EXPECT_EQ(later.status, 1);
+  EXPECT_TRUE(later.err.startsWith("scanfit-batch: failed: flight2.txt (no report): "
+                                   "Cannot read from: "));
+  EXPECT_EQ(later.err.count('\n'), 1) << later.err.constData();
 }
 
 TEST_F(BatchTest, TwoStandInHostsGiveTheSameBytesAsThisMachine) {
