@@ -1,7 +1,7 @@
 // scanfit-batch, run as a user runs it: a campaign of generated flights,
 // one of them missing, on this machine, resumed with another list, and
-// through two stand-in hosts that an ssh replacement maps to folders of
-// their own.
+// through this machine and a stand-in host that an ssh replacement maps to
+// a folder of its own.
 #include <algorithm>
 
 #include <QDir>
@@ -41,20 +41,21 @@ struct BatchTest : ::testing::Test {
   QTemporaryDir dir;
   QString path(const QString& name) const { return dir.filePath(name); }
 
-  void generate(const QString& format, const QString& name, int seed) {
+  void generate(const QString& format, const QString& name, int seed,
+                int points = 20000) {
     const ProcessResult made = runProgram(
         GENFLIGHT_BINARY,
-        {"--points", "20000", "--seed", QString::number(seed), "--format",
-         format, "--output", name},
+        {"--points", QString::number(points), "--seed", QString::number(seed),
+         "--format", format, "--output", name},
         dir.path());
     ASSERT_EQ(made.status, 0);
   }
 
   ProcessResult batch(const QStringList& args, const QStringList& env = {}) {
-    const QString line = QString("SCANFIT='%1' %2 '%3' %4")
-                             .arg(SCANFIT_BINARY, env.join(' '),
-                                  SCANFIT_SOURCE_DIR "/tools/scanfit-batch",
-                                  args.join(' '));
+    QString line = QString("SCANFIT='%1' %2 '%3'")
+                       .arg(SCANFIT_BINARY, env.join(' '),
+                            SCANFIT_SOURCE_DIR "/tools/scanfit-batch");
+    for (QString arg : args) line += " '" + arg.replace("'", "'\\''") + "'";
     return runShell(line, dir.path());
   }
 
@@ -142,40 +143,41 @@ TEST_F(BatchTest, ACampaignGivesEveryFlightItsPlainRunAndResumesItsFailures) {
   EXPECT_EQ(later.err.count('\n'), 1) << later.err.constData();
 }
 
-TEST_F(BatchTest, TwoStandInHostsGiveTheSameBytesAsThisMachine) {
+// Every name holds a space, a quote and a non-ASCII letter, so that both
+// ways of running meet them.
+TEST_F(BatchTest, ThisMachineAndAStandInHostGiveThePlainRunsOfAwkwardNames) {
   QStringList inputs;
   for (int k = 1; k <= 6; ++k) {
-    inputs += QString("flight%1.bin").arg(k);
-    generate("binary", inputs.last(), 20 + k);
+    inputs += QString("pilot's vol\u00e9 %1.bin").arg(k);
+    generate("binary", inputs.last(), 20 + k, 3000);
   }
-  for (const char* host : {"hosts/h1", "hosts/h2"}) QDir().mkpath(path(host));
+  for (const char* folder : {"hosts/h1", "home"}) QDir().mkpath(path(folder));
   writeFile(path("ssh"), kStandInSsh);
   QFile::setPermissions(path("ssh"), QFile::ReadOwner | QFile::ExeOwner);
 
-  const ProcessResult here =
-      batch(QStringList{"--binary", "--output-dir=here"} + inputs);
-  ASSERT_EQ(here.status, 0) << here.err.constData();
   const ProcessResult away = batch(
-      QStringList{"--binary", "--hosts", "h1,h2", "--output-dir=away"} + inputs,
-      {"PARALLEL_SSH=" + path("ssh"), "HOSTS=" + path("hosts")});
+      QStringList{"--binary", "--hosts", ":,h1", "--output-dir=away"} + inputs,
+      {"PARALLEL_SSH=" + path("ssh"), "HOSTS=" + path("hosts"), "HOME=" + path("home")});
   ASSERT_EQ(away.status, 0) << away.err.constData();
   for (const QString& input : inputs) {
     const QString name = QFileInfo(input).baseName();
-    const QMap<QString, QByteArray> local = campaignRun(path("here/" + name));
-    EXPECT_EQ(local.size(), 5);
-    EXPECT_TRUE(campaignRun(path("away/" + name)) == local) << name.toStdString();
+    const QMap<QString, QByteArray> plain = plainRun(input, true);
+    EXPECT_EQ(plain.size(), 5);
+    EXPECT_TRUE(campaignRun(path("away/" + name)) == plain) << name.toStdString();
     EXPECT_EQ(readFile(path("away/" + name + "/scanfit.log")),
               "Binary file: " + input.toUtf8() + " open for reading.\n");
   }
-  // Both hosts ran some, and kept nothing.
+  // Both ran some, and kept nothing: this machine's jobs leave nothing in
+  // ~/.parallel/tmp but GNU parallel's own notes on the hosts.
   const QByteArray joblog = readFile(path("away/joblog"));
-  EXPECT_TRUE(joblog.contains("\th1\t") && joblog.contains("\th2\t"));
-  EXPECT_EQ(QDir(path("hosts/h1")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                             QDir::Hidden).size() +
-                QDir(path("hosts/h2")).entryList(QDir::AllEntries |
-                                                 QDir::NoDotAndDotDot |
-                                                 QDir::Hidden).size(),
-            0);
+  EXPECT_TRUE(joblog.contains("\t:\t") && joblog.contains("\th1\t"));
+  const auto entries = [](const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+  };
+  EXPECT_EQ(entries(path("hosts/h1")), QStringList());
+  QStringList left = entries(path("home/.parallel/tmp"));
+  left.removeAll("sshlogin");
+  EXPECT_EQ(left, QStringList());
 }
 
 // The names come on standard input, the last one without a line end.
