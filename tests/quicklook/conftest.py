@@ -1,5 +1,6 @@
 import json
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -45,20 +46,29 @@ def sample_run(tmp_path_factory):
 
 @pytest.fixture(scope='session')
 def campaign(tmp_path_factory):
-    """A scanfit-batch folder built by hand: three flights and one failed input."""
+    """A scanfit-batch folder built by hand: three flights, an empty one, one of
+    two points (no fitted lines) and one failed input with outputs of an
+    earlier run."""
     folder = tmp_path_factory.mktemp('campaign')
     header = 'input\tstatus\tpoints\tfitted_lines\thigh_share\tlow_share\tmedian_sigma\tseconds'
     rows = [header]
-    flights = (('ridge', 'six', 21), ('fjord', 'binary', 22), ('coast', 'seven', 23))
-    for name, form, seed in flights:
-        flight = folder / f'{name}.{"bin" if form == "binary" else "txt"}'
+    inputs = []
+    for name, form, seed in (('ridge', 'six', 21), ('fjord', 'binary', 22), ('coast', 'seven', 23)):
+        inputs.append(folder / f'{name}.{"bin" if form == "binary" else "txt"}')
         subprocess.run([program('GENFLIGHT_BINARY', 'genflight'), '--points', '3000', '--seed',
-                        str(seed), '--format', form, '--output', str(flight)], check=True)
-        report = run_scanfit(flight, folder / name, binary=form == 'binary')
+                        str(seed), '--format', form, '--output', str(inputs[-1])], check=True)
+    (folder / 'empty.txt').touch()
+    (folder / 'pair.txt').write_text(''.join(inputs[0].read_text().splitlines(True)[:2]))
+    for flight in inputs + [folder / 'empty.txt', folder / 'pair.txt']:
+        report = run_scanfit(flight, folder / flight.stem, binary=flight.suffix == '.bin')
         points, classes = report['points'], report['classes']
         rows.append('\t'.join(map(str, (
-            flight.name, 0, points, report['fittedLines'], classes['high'] / points,
-            classes['low'] / points, report['sigma']['median'], 0.01))))
+            flight.name, 0, points, report['fittedLines'], classes['high'] / max(points, 1),
+            classes['low'] / max(points, 1), report['sigma'].get('median', ''), 0.01))))
     rows.append('lost.txt\t255' + '\t' * 6)
+    # What an earlier, successful run of lost.txt left behind.
+    (folder / 'lost').mkdir()
+    for path in (folder / 'ridge').iterdir():
+        shutil.copy(path, folder / 'lost' / path.name.replace('ridge', 'lost'))
     (folder / 'summary.tsv').write_text('\n'.join(rows) + '\n')
     return folder

@@ -1,9 +1,14 @@
+import itertools
 import struct
 
 import numpy as np
 import pytest
 from conftest import run_quicklook
+from matplotlib.backends.backend_agg import FigureCanvasAgg
+from matplotlib.colors import to_rgb
 from matplotlib.image import imread
+from matplotlib.text import Text
+from matplotlib.transforms import Bbox
 
 from quicklook import cli, draw, readers
 
@@ -42,7 +47,7 @@ def data_pixels(image, axes):
 def assert_every_panel_drawn(png, figure, panels):
     figure.draw_without_rendering()
     image = imread(png)
-    shown = [axes for axes in figure.axes if axes.get_label() != '<colorbar>']
+    shown = [axes for axes in figure.axes if axes.get_label() != '<colorbar>' and axes.axison]
     assert len(shown) == panels
     for axes in shown:
         assert data_pixels(image, axes) > 30, f'panel "{axes.get_ylabel()}" is empty'
@@ -70,14 +75,97 @@ def test_binary_run_and_chosen_line(campaign, tmp_path):
     assert cross_section.get_title().startswith('cross-section of fitted line 3 of ')
 
 
+def panel(figure, title):
+    return next(axes for axes in figure.axes if axes.get_title() == title)
+
+
 def test_campaign(campaign, tmp_path):
     png = tmp_path / 'campaign.png'
     done = run_quicklook('-o', png, campaign)
     assert done.returncode == 0, done.stderr
     assert png_size(png) == (1400, 900)
     flights = readers.load_campaign(str(campaign))
-    assert_every_panel_drawn(png, draw.campaign_figure(str(campaign), flights), panels=3)
+    figure = draw.campaign_figure(str(campaign), flights)
+    assert_every_panel_drawn(png, figure, panels=3)
     assert 'failed: lost (status 255)' in draw.campaign_title(str(campaign), flights)
+    # Rows 4 to 6 have no sigma box, each for its own reason; the failed
+    # flight is not drawn from the outputs an earlier run left in its folder.
+    notes = {round(text.get_position()[1]): text.get_text()
+             for text in panel(figure, 'sigma of the fitted lines per flight').texts}
+    assert notes == {4: 'no points', 5: '2 points, no fitted lines',
+                     6: 'failed (status 255): not drawn'}
+    map_axes = panel(figure, 'nadir tracks, numbered by row at their start')
+    assert sorted(text.get_text() for text in map_axes.texts) == ['1', '2', '3']
+
+
+def block_of_strips(count):
+    """Flights of a survey block: strips 111 m apart, all flown east from one
+    edge, with long dated names; the last one failed."""
+    flights = []
+    for row in range(1, count + 1):
+        longitude = np.linspace(10, 10.1, 40)
+        latitude = np.full(40, 60 + 0.001 * row)
+        sigma = np.geomspace(0.01, 0.5, 30)
+        flights.append({
+            'name': f'flight_2024-06-{row}_survey_strip_north_block', 'status': '0',
+            'failed': False, 'points': 3000.0, 'fitted_lines': 30.0, 'high_share': 0.05,
+            'low_share': 0.01,
+            'ver': {'time': np.arange(40.0), 'longitude': longitude, 'latitude': latitude},
+            'fit': {'sigma': sigma}})
+    flights[-1].update(status='no report', failed=True, ver=None, fit=None)
+    return flights
+
+
+def text_boxes(figure):
+    """Where every piece of text is drawn, legends as one piece."""
+    renderer = FigureCanvasAgg(figure).get_renderer()
+    texts = [figure._suptitle]
+    for axes in figure.axes + [child for a in figure.axes for child in a.child_axes]:
+        if axes.get_legend():
+            texts.append(axes.get_legend())
+        if not axes.axison:
+            continue
+        texts += [axes.title, axes.xaxis.label, axes.yaxis.label] + axes.texts
+        for axis in (axes.xaxis, axes.yaxis):
+            low, high = sorted(axis.get_view_interval())
+            texts += [label for tick in axis.get_major_ticks() if low <= tick.get_loc() <= high
+                      for label in (tick.label1, tick.label2)
+                      if label.get_visible() and label.get_text()]
+    # An annotation's own extent takes in its leader line too: only its text.
+    return [(text, (Text if isinstance(text, Text) else type(text)).get_window_extent(
+        text, renderer)) for text in texts]
+
+
+def contrast_on_white(colour):
+    linear = [c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+              for c in to_rgb(colour)]
+    luminance = 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+    return 1.05 / (luminance + 0.05)
+
+
+@pytest.mark.parametrize('count', [3, 30])
+def test_flights_read_apart(count):
+    flights = block_of_strips(count)
+    figure = draw.campaign_figure('block', flights)
+    figure.draw_without_rendering()
+    boxes = text_boxes(figure)
+    for (a, box_a), (b, box_b) in itertools.combinations(boxes, 2):
+        assert not box_a.overlaps(box_b), (str(a), str(b))
+    # No number covers the start of another track.
+    map_axes = panel(figure, 'nadir tracks, numbered by row at their start')
+    starts = map_axes.transData.transform([(f['ver']['longitude'][0], f['ver']['latitude'][0])
+                                           for f in flights[:-1]])
+    numbers = [box for text, box in boxes if text in map_axes.texts]
+    assert len(numbers) == count - 1
+    for box in numbers:
+        assert not any(box.overlaps(Bbox.from_extents(x - 3, y - 3, x + 3, y + 3))
+                       for x, y in starts)
+    # Colour and marker together tell 56 flights apart, neighbours differ in
+    # colour, and no colour is faint on white (Okabe-Ito yellow is 1.3).
+    styles = draw.flight_styles(56)
+    assert len(set(styles)) == 56
+    assert all(a[0] != b[0] for a, b in zip(styles, styles[1:]))
+    assert min(contrast_on_white(colour) for colour, _ in styles) > 2
 
 
 @pytest.mark.parametrize('name, start', [('c.pdf', b'%PDF'), ('c.svg', b'<?xml')])

@@ -2,21 +2,24 @@
 
 import math
 import os
+import textwrap
 
 import matplotlib
 matplotlib.use('Agg')
 import numpy as np  # noqa: E402
+from matplotlib.backends.backend_agg import FigureCanvasAgg  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
+from matplotlib.font_manager import FontProperties  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
+from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.ticker import ScalarFormatter  # noqa: E402
+from matplotlib.transforms import offset_copy  # noqa: E402
 
 from . import stats  # noqa: E402
 from .readers import CLASSES, select_points  # noqa: E402
 
 # Okabe-Ito colours, readable with the common colour-vision deficiencies; the
 # classes also differ by marker so that they read in grey too.
-OKABE_ITO = ('#E69F00', '#56B4E9', '#009E73', '#F0E442', '#0072B2', '#D55E00',
-             '#CC79A7', '#000000')
 CLASS_STYLE = {
     'fit': {'color': '#56B4E9', 'marker': 'o', 'label': 'fit (residual -50 to 5 m)'},
     'high': {'color': '#D55E00', 'marker': '^', 'label': 'high (residual above 5 m)'},
@@ -320,122 +323,305 @@ def _cross_section_view(points):
 
 # --- a campaign ------------------------------------------------------------
 
-def _flight_colours(count):
-    if count <= len(OKABE_ITO):
-        return OKABE_ITO[:count]
-    return [matplotlib.colormaps['viridis'](i / max(count - 1, 1)) for i in range(count)]
+# Okabe-Ito without its yellow, which is faint on white, in an order where
+# neighbours contrast. Past seven flights the marker changes too, so that
+# colour and marker together keep 56 flights apart.
+FLIGHT_COLOURS = ('#0072B2', '#E69F00', '#009E73', '#CC79A7', '#56B4E9', '#D55E00',
+                  '#000000')
+FLIGHT_MARKERS = ('o', 's', '^', 'D', 'v', 'P', 'X', 'p')
+# A flight's row in the right-hand panels; more flights than the usual
+# height holds make the figure taller.
+ROW_INCHES = 0.22
+FEWEST_ROWS = 8
+# The row number tells flights apart, so a longer name may lose its middle.
+LONGEST_NAME = 40
+NUMBER_POINTS = 8
+
+
+def flight_styles(count):
+    """(colour, marker) of each flight, in the order of the summary."""
+    return [(FLIGHT_COLOURS[i % len(FLIGHT_COLOURS)],
+             FLIGHT_MARKERS[i // len(FLIGHT_COLOURS) % len(FLIGHT_MARKERS)])
+            for i in range(count)]
 
 
 def campaign_figure(folder, flights):
-    figure = _new_figure(CAMPAIGN_FIGURE_INCHES)
-    grid = figure.add_gridspec(2, 2, width_ratios=(1, 1.1))
-    colours = dict(zip((f['name'] for f in flights), _flight_colours(len(flights))))
-    _draw_tracks(figure.add_subplot(grid[:, 0]), flights, colours)
-    _draw_sigma_boxes(figure.add_subplot(grid[0, 1]), flights, colours)
-    _draw_campaign_shares(figure.add_subplot(grid[1, 1]), flights)
+    width, height = CAMPAIGN_FIGURE_INCHES
+    figure = _new_figure((width, max(height, 2.4 + ROW_INCHES * len(flights))))
+    grid = figure.add_gridspec(1, 3, width_ratios=(1.2, 1, 0.7))
+    left = grid[0].subgridspec(2, 1, height_ratios=(3, 1))
+    styles = flight_styles(len(flights))
+    map_axes, key_axes = figure.add_subplot(left[0]), figure.add_subplot(left[1])
+    sigma_axes = figure.add_subplot(grid[1])
+    shares_axes = figure.add_subplot(grid[2], sharey=sigma_axes)
     figure.suptitle(campaign_title(folder, flights), fontsize=13)
+    _draw_sigma_rows(sigma_axes, flights, styles)
+    _draw_share_rows(shares_axes, flights)
+    on_map = _draw_tracks(map_axes, flights, styles)
+    _draw_key(key_axes, flights, on_map)
+    _number_tracks(figure, map_axes, flights, on_map)
     return figure
 
 
+def failure(flight):
+    status = flight['status']
+    if not status:
+        return 'never ran'
+    return f'status {status}' if status.lstrip('-').isdigit() else status
+
+
 def campaign_title(folder, flights):
-    failed = [f for f in flights if f['status'] != 0]
-    done = [f for f in flights if f['status'] == 0]
+    failed = [f for f in flights if f['failed']]
+    done = [f for f in flights if not f['failed']]
     points = int(np.nansum([f['points'] for f in done]))
     lines = int(np.nansum([f['fitted_lines'] for f in done]))
-    title = (f'campaign {os.path.basename(os.path.normpath(folder))}: {len(flights)} flights, '
+    title = (f'campaign {os.path.basename(os.path.normpath(folder))}: {len(flights)} '
+             f'flight{"s" * (len(flights) != 1)}, '
              f'{points:,} points, {lines:,} fitted lines')
     if failed:
-        title += '\nfailed: ' + ', '.join(f'{f["name"]} (status {f["status"]})' for f in failed)
+        named = ', '.join(f'{f["name"]} ({failure(f)})' for f in failed)
+        title += '\nfailed: ' + (named if len(named) <= 110 else
+                                 f'{len(failed)} flights, marked in their rows')
     return title
 
 
-def _draw_tracks(axes, flights, colours):
-    latitudes = []
-    for flight in flights:
+def _drawable(sigma):
+    return sigma[np.isfinite(sigma) & (sigma > 0)]
+
+
+def flight_note(flight):
+    """Why a flight has no sigma box, or None when it has one."""
+    if flight['failed']:
+        return f'failed ({failure(flight)}): not drawn'
+    if flight['points'] == 0:
+        return 'no points'
+    if flight['fit'] is None:
+        return 'no outputs in its folder'
+    sigma = flight['fit']['sigma']
+    if not len(sigma):
+        return f'{int(flight["points"]):,} points, no fitted lines'
+    if not len(_drawable(sigma)):
+        return f'{_lines(len(sigma))}, none with a sigma above 0'
+    return None
+
+
+def _line_count(flight):
+    if flight['failed']:
+        return ''
+    if flight['fit'] is None:
+        return _lines(int(flight['fitted_lines'])) if math.isfinite(flight['fitted_lines']) \
+            else ''
+    sigma = flight['fit']['sigma']
+    not_drawn = len(sigma) - len(_drawable(sigma))
+    return _lines(len(sigma)) + (f', {not_drawn} not drawn' if 0 < not_drawn < len(sigma)
+                                 else '')
+
+
+def _row_name(row, name):
+    if len(name) > LONGEST_NAME:
+        half = LONGEST_NAME // 2
+        name = name[:half - 1] + '\u2026' + name[-half:]
+    return f'{row}  {name}'
+
+
+def _flight_rows(axes, count):
+    """Every other row shaded, so that a row reads across both panels."""
+    for row in range(2, count + 1, 2):
+        axes.axhspan(row - 0.5, row + 0.5, color='0.94', linewidth=0, zorder=0)
+    axes.set_ylim(max(count, FEWEST_ROWS) + 0.5, 0.5)
+    axes.grid(axis='x', color='0.85', linewidth=0.6)
+    axes.set_axisbelow(True)
+
+
+def _row_note(axes, row, text):
+    axes.text(0.01, row, text, transform=axes.get_yaxis_transform(), va='center', fontsize=8,
+              color='0.25', style='italic',
+              bbox={'facecolor': 'white', 'edgecolor': 'none', 'alpha': 0.8, 'pad': 1})
+
+
+def _dark(colour):
+    red, green, blue = matplotlib.colors.to_rgb(colour)
+    return 0.299 * red + 0.587 * green + 0.114 * blue < 0.45
+
+
+def _draw_sigma_rows(axes, flights, styles):
+    rows = np.arange(1, len(flights) + 1)
+    _flight_rows(axes, len(flights))
+    samples, positions, fills = [], [], []
+    for row, flight, (colour, _) in zip(rows, flights, styles):
+        note = flight_note(flight)
+        if note:
+            _row_note(axes, row, note)
+        else:
+            samples.append(_drawable(flight['fit']['sigma']))
+            positions.append(row)
+            fills.append(colour)
+    axes.set_xscale('log')
+    if samples:
+        boxes = axes.boxplot(samples, positions=positions, vert=False, widths=0.6,
+                             patch_artist=True, manage_ticks=False,
+                             flierprops={'marker': '.', 'markersize': 3})
+        for box, median, colour in zip(boxes['boxes'], boxes['medians'], fills):
+            box.set_facecolor(colour)
+            median.set_color('white' if _dark(colour) else 'black')
+            median.set_linewidth(1.5)
+    else:
+        axes.set_xlim(0.01, 10)
+    axes.axvline(stats.NADIR_SIGMA_LIMIT, color=LIMIT_COLOUR, linestyle='--', linewidth=1)
+    axes.set_xlim(right=max(axes.get_xlim()[1], 2 * stats.NADIR_SIGMA_LIMIT))
+    axes.set_xlabel('sigma of a fitted line (m)')
+    axes.set_title('sigma of the fitted lines per flight', fontsize=11)
+    axes.set_yticks(rows, [_row_name(row, f['name']) for row, f in zip(rows, flights)],
+                    fontsize=8)
+    # Room left of the frame for each flight's marker, as on the map.
+    axes.tick_params(axis='y', length=0, pad=14)
+    beside = offset_copy(axes.get_yaxis_transform(), fig=axes.figure, x=-7, units='points')
+    for row, (colour, marker) in zip(rows, styles):
+        axes.plot([0], [row], marker=marker, color=colour, markersize=6,
+                  markeredgecolor='black', markeredgewidth=0.5, transform=beside,
+                  clip_on=False, linestyle='none')
+    counts = axes.secondary_yaxis('right')
+    counts.set_yticks(rows, [_line_count(f) for f in flights], fontsize=8)
+    counts.tick_params(length=0)
+
+
+def _draw_share_rows(axes, flights):
+    rows = np.arange(1, len(flights) + 1)
+    _flight_rows(axes, len(flights))
+    shown = np.array([not f['failed'] and f['points'] > 0 for f in flights], bool)
+    highest = 0.0
+    for offset, name in ((-0.2, 'high'), (0.2, 'low')):
+        shares = np.array([f[f'{name}_share'] for f in flights]) * 100
+        axes.barh(rows[shown] + offset, shares[shown], height=0.38,
+                  color=CLASS_STYLE[name]['color'])
+        highest = max(highest, np.nanmax(shares[shown], initial=0))
+    for row, flight in zip(rows, flights):
+        if flight['failed']:
+            _row_note(axes, row, 'failed')
+        elif flight['points'] == 0:
+            _row_note(axes, row, 'no points')
+        elif flight['high_share'] == 0 and flight['low_share'] == 0:
+            _row_note(axes, row, 'none high or low')
+    axes.set_xlim(0, max(highest * 1.15, 1))
+    axes.set_xlabel('share of points (%)')
+    axes.set_title('high and low points per flight', fontsize=11)
+    axes.tick_params(axis='y', labelleft=False, length=0)
+
+
+def _draw_tracks(axes, flights, styles):
+    """Draws the tracks; returns the indices of the flights on the map."""
+    on_map = []
+    for index, (flight, (colour, marker)) in enumerate(zip(flights, styles)):
         ver = flight['ver']
         if ver is None or not len(ver['time']):
             continue
-        colour = colours[flight['name']]
-        axes.plot(ver['longitude'], ver['latitude'], color=colour, linewidth=1.5)
+        axes.plot(ver['longitude'], ver['latitude'], color=colour, linewidth=1.5, zorder=2)
         # A marker at the start keeps a short track visible among far-apart ones.
-        axes.plot(ver['longitude'][:1], ver['latitude'][:1], color=colour, marker='o',
-                  markersize=7, markeredgecolor='black', linestyle='none',
-                  label=f'{flight["name"]} ({len(ver["time"]):,} nadir records)')
-        axes.annotate(flight['name'], (ver['longitude'][0], ver['latitude'][0]),
-                      xytext=(6, 4), textcoords='offset points', fontsize=9)
-        latitudes.append(ver['latitude'])
-    if not latitudes:
+        axes.plot(ver['longitude'][:1], ver['latitude'][:1], color=colour, marker=marker,
+                  markersize=7, markeredgecolor='black', markeredgewidth=0.6,
+                  linestyle='none', zorder=3)
+        on_map.append(index)
+    if not on_map:
         _say_empty(axes, 'no nadir records')
+        axes.set_xticks([])
+        axes.set_yticks([])
+        return on_map
+    latitudes = np.concatenate([flights[i]['ver']['latitude'] for i in on_map])
+    _degree_axes(axes, float(np.mean(latitudes)))
+    axes.set_title('nadir tracks, numbered by row at their start', fontsize=11)
+    return on_map
+
+
+def _draw_key(axes, flights, on_map):
+    axes.axis('off')
+    handles = [
+        Line2D([], [], color='0.4', linewidth=1.5, label='nadir track of a flight'),
+        Line2D([], [], color='0.4', marker='o', markeredgecolor='black', linestyle='none',
+               label="its start and row number; its colour and marker\n"
+                     'are those beside its name'),
+        Line2D([], [], color=LIMIT_COLOUR, linestyle='--',
+               label='sigma 3.0 m: lines below give nadir records'),
+        Line2D([], [], linestyle='none',
+               label='lines not drawn: sigma not a number, infinite or 0'),
+        Patch(color=CLASS_STYLE['high']['color'], label=CLASS_STYLE['high']['label']),
+        Patch(color=CLASS_STYLE['low']['color'], label=CLASS_STYLE['low']['label']),
+    ]
+    off = [str(i + 1) for i in range(len(flights)) if i not in on_map]
+    if off:
+        handles.append(Line2D([], [], linestyle='none', label=textwrap.fill(
+            'not on the map (no nadir records or failed): '
+            + ('row ' if len(off) == 1 else 'rows ') + ', '.join(off), 60)))
+    axes.legend(handles=handles, loc='upper left', fontsize=8, frameon=False,
+                borderaxespad=0)
+
+
+def _number_tracks(figure, axes, flights, on_map):
+    """Each track's row number beside its start. Tracks often start close
+    together, so each number goes where it covers no other number or start,
+    and its line back to the start (when it is not in the nearest ring)
+    crosses none: tried round its start at growing distances, else where it
+    covers least."""
+    if not on_map:
         return
-    _degree_axes(axes, float(np.mean(np.concatenate(latitudes))))
-    axes.set_title('nadir tracks (dot: start of each track)', fontsize=11)
-    axes.legend(loc='best', fontsize=8, framealpha=0.85)
+    renderer = FigureCanvasAgg(figure).get_renderer()
+    figure.draw_without_rendering()  # settles the layout, and with it where the starts are
+    scale = figure.dpi / 72
+    starts = [(flights[i]['ver']['longitude'][0], flights[i]['ver']['latitude'][0])
+              for i in on_map]
+    dots = axes.transData.transform(starts)
+    taken = np.concatenate([dots - 5 * scale, dots + 5 * scale], axis=1)
+    frame = axes.get_window_extent()
+    angles = np.radians(NUMBER_ANGLES)
+    radii = np.array(NUMBER_RADII, float)[:, None] * scale
+    dx, dy = (radii * np.cos(angles)).ravel(), (radii * np.sin(angles)).ravel()
+    ring = np.repeat(np.arange(len(NUMBER_RADII)), len(angles))
+    along = np.linspace(0, 1, 12)[None, :, None]
+    font = FontProperties(size=NUMBER_POINTS)
+    for index, start, (x, y) in zip(on_map, starts, dots):
+        text = str(index + 1)
+        width, height, _ = renderer.get_text_width_height_descent(text, font, ismath=False)
+        width, height = width + 4 * scale, height + 2 * scale
+        boxes = np.column_stack([x + dx - width / 2, y + dy - height / 2,
+                                 x + dx + width / 2, y + dy + height / 2])
+        inside = ((boxes[:, 0] >= frame.x0) & (boxes[:, 2] <= frame.x1)
+                  & (boxes[:, 1] >= frame.y0) & (boxes[:, 3] <= frame.y1))
+        cost = _overlap(boxes, taken) + np.where(inside, 0, width * height)
+        # The line runs from the edge of the start's marker to the number.
+        leader = np.stack([x + dx, y + dy], axis=1)[:, None, :] * along \
+            + np.array([x, y]) * (1 - along)
+        near = np.hypot(*(leader - [x, y]).transpose(2, 0, 1)) > 6 * scale
+        crossed = _within(leader, taken) & near[:, :, None]
+        cost += np.where(ring > 0, crossed.sum(axis=(1, 2)) * 20 * scale ** 2, 0)
+        best = int(np.argmax(cost == 0)) if (cost == 0).any() else int(np.argmin(cost))
+        taken = np.vstack([taken, boxes[best]])
+        line = None
+        if ring[best]:
+            line = {'arrowstyle': '-', 'color': '0.3', 'linewidth': 0.6, 'shrinkA': 0,
+                    'shrinkB': 4}
+            points = leader[best][near[best]]
+            taken = np.vstack([taken, np.hstack([points - 1.5 * scale, points + 1.5 * scale])])
+        axes.annotate(text, start, xytext=(dx[best] / scale, dy[best] / scale),
+                      textcoords='offset points', ha='center', va='center',
+                      fontsize=NUMBER_POINTS, zorder=4, arrowprops=line, annotation_clip=False,
+                      bbox={'boxstyle': 'round,pad=0.15', 'facecolor': 'white',
+                            'edgecolor': 'none', 'alpha': 0.85}).set_in_layout(False)
 
 
-# Flights whose sigma boxes are labelled with their line counts too.
-MOST_LABELLED_FLIGHTS = 6
+# Upper right first, where a number is usually looked for.
+NUMBER_ANGLES = (30, 150, 330, 210, 90, 270, 0, 180, 60, 120, 300, 240)
+NUMBER_RADII = (9, 16, 26, 38, 52, 70, 90, 115, 145)
 
 
-def _flight_labels(axes, flights, labels=None):
-    axes.set_xticks(range(1, len(flights) + 1))
-    rotation = 0 if len(flights) <= 5 else 30
-    axes.set_xticklabels(labels or [f['name'] for f in flights], rotation=rotation,
-                         ha='center' if rotation == 0 else 'right', fontsize=9)
+def _overlap(boxes, others):
+    """Area of each box (x0, y0, x1, y1) covered by the others, in all."""
+    width = (np.minimum(boxes[:, None, 2], others[None, :, 2])
+             - np.maximum(boxes[:, None, 0], others[None, :, 0]))
+    height = (np.minimum(boxes[:, None, 3], others[None, :, 3])
+              - np.maximum(boxes[:, None, 1], others[None, :, 1]))
+    return (np.clip(width, 0, None) * np.clip(height, 0, None)).sum(axis=1)
 
 
-def _draw_sigma_boxes(axes, flights, colours):
-    axes.set_ylabel('sigma (m)')
-    axes.set_title('sigma of the fitted lines per flight', fontsize=11)
-    axes.grid(axis='y', color='0.9', linewidth=0.6)
-    positions, samples, box_colours, labels = [], [], [], []
-    for position, flight in enumerate(flights, start=1):
-        sigma = flight['fit']['sigma'] if flight['fit'] is not None else np.zeros(0)
-        drawable = sigma[np.isfinite(sigma) & (sigma > 0)]
-        if flight['fit'] is None:
-            labels.append(f'{flight["name"]}\n' + ('failed' if flight['status'] else 'no outputs'))
-        else:
-            not_drawn = len(sigma) - len(drawable)
-            # One fact a line, so that neighbouring labels never meet.
-            labels.append(f'{flight["name"]}\n{_lines(len(sigma))}'
-                          + (f'\n{not_drawn} not a number' if not_drawn else ''))
-        if len(drawable):
-            positions.append(position)
-            samples.append(drawable)
-            box_colours.append(colours[flight['name']])
-    if not samples:
-        _say_empty(axes, 'no fitted lines')
-    else:
-        boxes = axes.boxplot(samples, positions=positions, widths=0.6, patch_artist=True,
-                             manage_ticks=False, flierprops={'marker': '.', 'markersize': 3},
-                             medianprops={'color': 'black'})
-        for box, colour in zip(boxes['boxes'], box_colours):
-            box.set_facecolor(colour)
-            box.set_alpha(0.8)
-        axes.set_yscale('log')
-        axes.axhline(stats.NADIR_SIGMA_LIMIT, color=LIMIT_COLOUR, linestyle='--', linewidth=1)
-        axes.legend(handles=[Line2D([], [], color=LIMIT_COLOUR, linestyle='--',
-                                    label='3.0 m: lines below give nadir records')],
-                    loc='upper left', fontsize=8)
-    # Many flights leave no room for more than their names.
-    _flight_labels(axes, flights, labels if len(flights) <= MOST_LABELLED_FLIGHTS else None)
-    axes.set_xlim(0.5, len(flights) + 0.5)
-
-
-def _draw_campaign_shares(axes, flights):
-    axes.set_ylabel('share of points (%)')
-    axes.set_title('high and low points per flight', fontsize=11)
-    axes.grid(axis='y', color='0.9', linewidth=0.6)
-    positions = np.arange(1, len(flights) + 1)
-    for offset, name in ((-0.2, 'high'), (0.2, 'low')):
-        shares = np.array([f[f'{name}_share'] for f in flights]) * 100
-        axes.bar(positions + offset, np.nan_to_num(shares), width=0.4,
-                 color=CLASS_STYLE[name]['color'], label=CLASS_STYLE[name]['label'])
-    for position, flight in zip(positions, flights):
-        if flight['status'] != 0:
-            axes.text(position, 0.04, f'failed\n(status {flight["status"]})', ha='center',
-                      va='bottom', fontsize=8, transform=axes.get_xaxis_transform())
-    _flight_labels(axes, flights)
-    axes.set_xlim(0.5, len(flights) + 0.5)
-    axes.set_ylim(0, max(axes.get_ylim()[1], 0.1) * 1.2)
-    axes.set_axisbelow(True)
-    axes.legend(loc='upper right', fontsize=8)
+def _within(points, boxes):
+    """Whether each point (..., 2) lies in each box."""
+    x, y = points[..., 0, None], points[..., 1, None]
+    return (x > boxes[:, 0]) & (x < boxes[:, 2]) & (y > boxes[:, 1]) & (y < boxes[:, 3])

@@ -386,7 +386,9 @@ def _number(text):
 
 
 def read_summary(path):
-    """Rows of a campaign's summary.tsv, numbers as floats (NaN where empty)."""
+    """Rows of a campaign's summary.tsv, numbers as floats (NaN where empty).
+    'status' stays text, as scanfit-batch writes it: 0, a run's exit status,
+    'no report', or nothing for an input that never ran."""
     with open(path, newline='') as stream:
         reader = csv.DictReader(stream, delimiter='\t')
         missing = [c for c in SUMMARY_COLUMNS if c not in (reader.fieldnames or ())]
@@ -394,21 +396,27 @@ def read_summary(path):
             raise OutputError(f'{path}: missing columns: {", ".join(missing)}')
         rows = []
         for row in reader:
-            entry = {column: _number(row[column]) for column in SUMMARY_COLUMNS[1:]}
+            entry = {column: _number(row[column]) for column in SUMMARY_COLUMNS[2:]}
             entry['input'] = row['input']
-            entry['status'] = int(entry['status']) if not math.isnan(entry['status']) else -1
+            entry['status'] = (row['status'] or '').strip()
+            entry['failed'] = entry['status'] != '0'
             rows.append(entry)
     return rows
 
 
 def load_campaign(folder):
     """The summary rows, each with its run's nadir track and fitted lines when
-    its outputs are there."""
+    it succeeded and its outputs are there."""
     flights = read_summary(os.path.join(folder, 'summary.tsv'))
     for flight in flights:
         flight['name'] = run_name(flight['input'])
+        flight['ver'] = flight['fit'] = None
         prefix = os.path.join(folder, flight['name'], flight['name'])
-        have_outputs = os.path.isfile(prefix + '.fit') and os.path.isfile(prefix + '_fit.ver')
-        flight['ver'] = read_fixed_width(prefix + '_fit.ver', VER_LAYOUT) if have_outputs else None
-        flight['fit'] = read_fixed_width(prefix + '.fit', FIT_LAYOUT) if have_outputs else None
+        # A failed run leaves no outputs of its own, so any in its folder are
+        # an earlier run's.
+        if flight['failed'] or not (os.path.isfile(prefix + '.fit')
+                                    and os.path.isfile(prefix + '_fit.ver')):
+            continue
+        flight['ver'] = read_fixed_width(prefix + '_fit.ver', VER_LAYOUT)
+        flight['fit'] = read_fixed_width(prefix + '.fit', FIT_LAYOUT)
     return flights
