@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,24 +31,52 @@ mode_t newFileMode() {
   return 0666 & ~mask;
 }
 
-// The file an output name stands for: a symbolic link is followed to the
-// file it names, which is then replaced, and the link is kept.
-std::string targetPath(const QByteArray& path) {
-  struct stat link {};
-  if (::lstat(path.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    if (char* resolved = ::realpath(path.constData(), nullptr)) {
-      std::string target(resolved);
-      ::free(resolved);
-      return target;
-    }
-  }
-  return path.toStdString();
-}
-
 std::string directoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name in /proc stands for an open file of a process (/dev/stdout and
+// /dev/fd/N lead there), not for a place in a directory.
+bool inProc(const std::string& path) {
+  char* folder = ::realpath(directoryOf(path).c_str(), nullptr);
+  const bool proc = folder != nullptr && (std::strcmp(folder, "/proc") == 0 ||
+                                          std::strncmp(folder, "/proc/", 6) == 0);
+  ::free(folder);
+  return proc;
+}
+
+// What an output name stands for. Symbolic links are followed to the name
+// they give, which is then written: the link is kept, and a link to a file
+// not there yet makes that file. A name that leads to a device, a FIFO, a
+// socket or an open file of the process is a stream, written as the run
+// goes and never replaced: /dev/null stays a device, /dev/stdout reaches
+// the pipe or the log it stands for.
+struct OutputTarget {
+  std::string path;
+  bool stream = false;
+};
+
+OutputTarget targetOf(const QByteArray& name) {
+  OutputTarget target{name.toStdString()};
+  for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit
+    if (inProc(target.path)) {
+      target.stream = true;
+      return target;
+    }
+    struct stat link {};
+    if (::lstat(target.path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+    std::string text(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(target.path.c_str(), &text[0], text.size());
+    if (length <= 0) break;
+    text.resize(std::size_t(length));
+    target.path = text[0] == '/' ? text : directoryOf(target.path) + "/" + text;
+  }
+  struct stat info {};
+  target.stream = ::stat(target.path.c_str(), &info) == 0 &&
+                  !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+  return target;
 }
 
 // A short hidden name in `directory`, not yet taken as far as can be told:
@@ -101,8 +130,11 @@ bool OutputFile::fail(const char* reason) {
 bool OutputFile::open(const QString& finalName) {
   discard();
   name = finalName;
-  finalPath = targetPath(QFile::encodeName(name));
+  const OutputTarget target = targetOf(QFile::encodeName(name));
+  finalPath = target.path;
   directory = directoryOf(finalPath);
+  stream = target.stream;
+  if (stream) return openStream();
   struct stat existing {};
   const bool exists = ::stat(finalPath.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode))
@@ -134,6 +166,14 @@ bool OutputFile::open(const QString& finalName) {
   return ::fchmod(fd, mode) == 0 || fail(std::strerror(errno));
 }
 
+bool OutputFile::openStream() {
+  // Appending: a log that /dev/stderr stands for keeps what it holds.
+  fd = ::open(finalPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return fail(std::strerror(errno));
+  buffer = OutputBuffer(fd);
+  return true;
+}
+
 bool OutputFile::flush() {
   buffer.flush();
   return buffer.writeError == 0 || fail(std::strerror(buffer.writeError));
@@ -159,6 +199,7 @@ bool OutputFile::link() {
 }
 
 bool OutputFile::place() {
+  if (stream) return true;
   if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0)
     return fail(std::strerror(errno));
   forgetTemporary(tempSlot);

@@ -9,7 +9,8 @@
 // name. Where the file system has no unnamed files, a named temporary with
 // a short hidden name takes its place, removed on a stop (stop_signals.h).
 // Either way no temporary name is longer than a few characters, so any
-// output name that fits the file system works.
+// output name that fits the file system works. A name that leads to a
+// device, a FIFO or a socket is written directly, as a stream.
 //
 // Nothing is synced to disk: the outputs can always be made again from the
 // input, and a sync per file cost a quarter of a large run's time.
@@ -41,6 +42,7 @@ struct OutputFile {
   int tempSlot = -1;      // where a stop finds tempPath
   int fd = -1;            // open on the file being written
   bool unnamed = false;
+  bool stream = false;    // written in place as it goes (a device, a pipe)
   OutputBuffer buffer;
 
   OutputFile() = default;
@@ -53,6 +55,7 @@ struct OutputFile {
   // Each writes "Cannot write to: ", the name and the error text to
   // standard error when it fails, drops the file and returns false.
   bool open(const QString& finalName);
+  bool openStream();
   bool flush();  // every pending byte handed to the file
   // The two halves of putting in place (see putInPlace).
   bool link();   // a hidden name for an unnamed file; the file closed

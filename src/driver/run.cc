@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <vector>
 
 #include "driver/command_line.h"
 #include "driver/help.h"
@@ -89,9 +91,52 @@ bool refuseOwnOutput(const QString& inputName, const QFile& input,
   return true;
 }
 
+bool sameFile(const QString& a, const QString& b) {
+  struct stat first {}, second {};
+  if (stat(QFile::encodeName(a).constData(), &first) == 0 &&
+      stat(QFile::encodeName(b).constData(), &second) == 0)
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  // Not there yet: the same name once made absolute and clean.
+  return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+         QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+// A report named like one of the outputs would take its place.
+bool refuseReportOverOutput(const OutputNames& names) {
+  if (names.report.isEmpty()) return false;
+  for (const QString* name : names.all()) {
+    if (name == &names.report || !sameFile(*name, names.report)) continue;
+    std::cerr << "Cannot write to: "
+              << QFile::encodeName(names.report).constData() << std::endl
+              << "The report is also an output of this run: "
+              << QFile::encodeName(*name).constData() << std::endl;
+    return true;
+  }
+  return false;
+}
+
+// The output folders a run made. A run that puts nothing in place removes
+// them again, as far as they are still empty; a stop does the same
+// (stop_signals.h).
+struct MadeFolders {
+  std::vector<QByteArray> paths;  // from the outermost in
+  std::vector<int> slots;
+  bool keep = false;
+
+  MadeFolders() = default;
+  MadeFolders(const MadeFolders&) = delete;
+  MadeFolders& operator=(const MadeFolders&) = delete;
+  ~MadeFolders() {
+    for (std::size_t k = paths.size(); k-- > 0;) {
+      if (!keep) ::rmdir(paths[k].constData());
+      forgetTemporary(slots[k]);
+    }
+  }
+};
+
 // Makes `folder` and the folders above it that are missing; returns 0 or
 // the errno of the step that failed.
-int makeFolders(const QByteArray& folder) {
+int makeFolders(const QByteArray& folder, MadeFolders& made) {
   for (qsizetype end = 1; end <= folder.size(); ++end) {
     if (end < folder.size() && folder[end] != '/') continue;
     const QByteArray step = folder.left(end);
@@ -100,14 +145,19 @@ int makeFolders(const QByteArray& folder) {
       if (!S_ISDIR(info.st_mode)) return ENOTDIR;
       continue;
     }
-    if (::mkdir(step.constData(), 0777) != 0 && errno != EEXIST) return errno;
+    if (::mkdir(step.constData(), 0777) != 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    made.paths.push_back(step);
+    made.slots.push_back(rememberFolder(step.constData()));
   }
   return 0;
 }
 
-bool makeOutputFolder(const QString& folder) {
+bool makeOutputFolder(const QString& folder, MadeFolders& made) {
   if (folder.isEmpty()) return true;
-  const int error = makeFolders(QFile::encodeName(folder));
+  const int error = makeFolders(QFile::encodeName(folder), made);
   if (error == 0) return true;
   std::cerr << "Cannot create output folder: "
             << QFile::encodeName(folder).constData() << std::endl
@@ -187,6 +237,17 @@ std::uint64_t inputSize(const InputReader& reader) {
   return std::uint64_t(info.st_size);
 }
 
+// What was written to standard output since errno was last cleared
+// reached it: true, or a message on standard error and false (a full
+// disk, a closed descriptor).
+bool wroteStandardOutput() {
+  std::cout.flush();
+  if (std::cout.good()) return true;
+  std::cerr << "Cannot write to: standard output" << std::endl
+            << std::strerror(errno != 0 ? errno : EIO) << std::endl;
+  return false;
+}
+
 // Answers the command line itself when it asks for no run: the usage line,
 // an error, --help or --version. Returns the exit status then, else 1.
 int answerWithoutRun(const CommandLine& line) {
@@ -195,13 +256,11 @@ int answerWithoutRun(const CommandLine& line) {
               << "Try 'scanfit --help'." << std::endl;
     return -1;
   }
-  if (line.help) {
-    printHelp(std::cout);
-    return 0;
-  }
-  if (line.version) {
-    printVersion(std::cout);
-    return 0;
+  if (line.help || line.version) {
+    errno = 0;
+    if (line.help) printHelp(std::cout);
+    else printVersion(std::cout);
+    return wroteStandardOutput() ? 0 : -1;
   }
   return 1;
 }
@@ -223,9 +282,11 @@ int runScanfit(const std::vector<std::string>& args) {
   openInputOrExit(reader, line.inputName, line.binaryInput);
   const OutputNames names = outputNamesFor(line, inputInfo.baseName());
   if (refuseOwnOutput(line.inputName, reader.file, names)) return -1;
-  if (!makeOutputFolder(line.outputDir)) return -1;
+  if (refuseReportOverOutput(names)) return -1;
 
   installStopHandlers();
+  MadeFolders madeFolders;
+  if (!makeOutputFolder(line.outputDir, madeFolders)) return -1;
   RunOutputs outputs;
   if (!openOutputs(outputs, names, inputInfo, line.binaryInput)) return -1;
   Progress progress(std::cerr, STDERR_FILENO, inputSize(reader));
@@ -251,6 +312,12 @@ int runScanfit(const std::vector<std::string>& args) {
   // put in place are removed.
   const std::vector<OutputFile*> all = outputs.all();
   if (!putInPlace(all.data(), all.size())) return -1;
-  if (line.reportPath == "-") std::cout << report.constData() << std::flush;
+  madeFolders.keep = true;
+  // The report describes outputs in place; writing it cannot undo them.
+  if (line.reportPath == "-") {
+    errno = 0;
+    std::cout << report.constData();
+    if (!wroteStandardOutput()) return -1;
+  }
   return 0;
 }

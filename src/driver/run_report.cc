@@ -26,15 +26,13 @@ QJsonValue range(const ValueRange& r) {
 
 QJsonObject sigmaObject(const RunTotals& totals) {
   const SigmaSummary s = summariseSigma(totals.lineSigma);
-  QJsonObject sigma{{"lines", count(s.count)}, {"notANumber", count(s.notANumber)}};
-  if (s.count > 0) {
-    sigma["min"] = number(s.min);
-    sigma["q1"] = number(s.q1);
-    sigma["median"] = number(s.median);
-    sigma["q3"] = number(s.q3);
-    sigma["max"] = number(s.max);
-  }
-  return sigma;
+  // Without a sigma that is a number the keys stay, null, so readers find
+  // the same keys in every report.
+  return QJsonObject{
+      {"lines", count(s.count)}, {"notANumber", count(s.notANumber)},
+      {"min", number(s.min)},    {"q1", number(s.q1)},
+      {"median", number(s.median)}, {"q3", number(s.q3)},
+      {"max", number(s.max)}};
 }
 
 QJsonArray outputArray(const RunFacts& facts) {

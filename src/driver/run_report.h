@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "driver/stream_run.h"
@@ -32,7 +33,8 @@ struct RunFacts {
 struct SigmaSummary {
   std::int64_t count = 0;        // lines with a sigma that is a number
   std::int64_t notANumber = 0;
-  float min = 0, q1 = 0, median = 0, q3 = 0, max = 0;  // when count > 0
+  static constexpr float kNone = std::numeric_limits<float>::quiet_NaN();
+  float min = kNone, q1 = kNone, median = kNone, q3 = kNone, max = kNone;
 };
 SigmaSummary summariseSigma(std::vector<float> sigmas);
 

@@ -11,12 +11,13 @@ namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// A run holds at most five named temporaries at once; a few more slots
-// serve programs that make several runs.
-constexpr int kSlots = 16;
+// A run holds at most six named temporaries at once, and the folders it
+// made; a few more slots serve programs that make several runs.
+constexpr int kSlots = 32;
 
 struct TemporarySlot {
   std::atomic<bool> used{false};
+  bool folder = false;
   char path[PATH_MAX];
 };
 
@@ -59,7 +60,12 @@ void onStop(int signal) {
 
 void removeTemporaries() {
   for (TemporarySlot& slot : slots) {
-    if (slot.used.load()) unlink(slot.path);
+    if (slot.used.load() && !slot.folder) unlink(slot.path);
+  }
+  // Folders take the free slots in the order they are made, so the last
+  // slot holds the innermost.
+  for (int k = kSlots - 1; k >= 0; --k) {
+    if (slots[k].used.load() && slots[k].folder) rmdir(slots[k].path);
   }
 }
 
@@ -79,7 +85,9 @@ void installStopHandlers() {
   }
 }
 
-int rememberTemporary(const char* path) {
+namespace {
+
+int remember(const char* path, bool folder) {
   const size_t length = std::strlen(path);
   if (length >= PATH_MAX) return -1;
   for (int k = 0; k < kSlots; ++k) {
@@ -87,11 +95,18 @@ int rememberTemporary(const char* path) {
     if (slot.used.load()) continue;
     // One thread makes the temporaries: a free slot stays free until here.
     std::memcpy(slot.path, path, length + 1);
+    slot.folder = folder;
     slot.used.store(true);
     return k;
   }
   return -1;
 }
+
+}  // namespace
+
+int rememberTemporary(const char* path) { return remember(path, false); }
+
+int rememberFolder(const char* path) { return remember(path, true); }
 
 void forgetTemporary(int slot) {
   if (slot >= 0 && slot < kSlots) slots[slot].used.store(false);

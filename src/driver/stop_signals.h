@@ -1,5 +1,6 @@
 // A run told to stop (SIGINT from Ctrl-C, SIGTERM from a batch scheduler,
-// SIGHUP, SIGPIPE) removes the temporary files it has named, then ends
+// SIGHUP, SIGPIPE) removes the temporary files it has named and the output
+// folders it has made, then ends
 // the way the signal asks: the signal is raised again with its default
 // action, so a shell sees status 130 for Ctrl-C and a scheduler sees the
 // signal. Unnamed temporary files need no such care: the kernel frees them
@@ -10,7 +11,7 @@
 // and a stop that has begun keeps the step from starting.
 //
 // The handler does only what is safe in one: lock-free atomics, unlink,
-// sigaction and raise.
+// rmdir, sigaction and raise.
 #ifndef SCANFIT_DRIVER_STOP_SIGNALS_H_
 #define SCANFIT_DRIVER_STOP_SIGNALS_H_
 
@@ -22,9 +23,13 @@ void installStopHandlers();
 // Returns its slot, or -1 when the path is too long or every slot is
 // taken (then a stop leaves it behind).
 int rememberTemporary(const char* path);
+// The same for a folder the run made, to remove when it is still empty.
+// Folders are remembered from the outermost in.
+int rememberFolder(const char* path);
 void forgetTemporary(int slot);
 
-// Removes the named temporaries remembered; safe in a signal handler.
+// Removes the named temporaries remembered, then the folders, the
+// innermost first; safe in a signal handler.
 void removeTemporaries();
 
 // Around putting the outputs in place. beginPuttingInPlace returns only

@@ -95,6 +95,25 @@ TEST_F(LongOptionsTest, ErrorsInTheCommandLineAreNamedAndNothingIsCreated) {
                               "\nNot a directory\n");
     EXPECT_EQ(listDir(dir.path()), (QStringList{"afile", "in.txt"}));
   }
+  // A report that would replace an output is refused; a run that fails
+  // takes the folders it made with it.
+  const struct {
+    QStringList args;
+    QByteArray err;
+  } refused[] = {
+      {{"--output-dir=made/here", "--report=./made/here/in_fit.ver", "in.txt"},
+       "Cannot write to: ./made/here/in_fit.ver\nThe report is also an output "
+       "of this run: made/here/in_fit.ver\n"},
+      {{"--output-dir=made/here", "--report=nowhere/r.json", "in.txt"},
+       "in.txt open for reading.\nCannot write to: nowhere/r.json\n"
+       "No such file or directory\n"},
+  };
+  for (const auto& r : refused) {
+    const ProcessResult result = runScanfit(r.args, dir.path());
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, r.err);
+    EXPECT_EQ(listDir(dir.path()), (QStringList{"afile", "in.txt"}));
+  }
 }
 
 // The outputs of a run in a folder of their own are those of the same run
@@ -233,6 +252,45 @@ TEST_F(LongOptionsTest, TheReportAgreesWithTheOutputs) {
   EXPECT_EQ(fromBinary["sigma"], report["sigma"]);
   EXPECT_EQ(fromBinary["bounds"], report["bounds"]);
   expectReportAgrees(fromBinary, dir.path(), path("b"), "flight", true);
+}
+
+// Names that lead to a FIFO (or a device) or to the process's own
+// standard output are written as streams and stay what they are; a link
+// to a file not there yet makes the file; standard output that cannot be
+// written fails the run. (The names are the test's own: a run that
+// replaced /dev/null or /dev/stdout would break the machine.)
+TEST_F(LongOptionsTest, StreamsAndLinksAreWrittenThroughNotReplaced) {
+  generate("six", "in.txt", 3000);
+  QDir().mkpath(path("plain"));
+  ASSERT_EQ(runScanfit({"../in.txt"}, path("plain")).status, 0);
+  QDir().mkpath(path("made"));
+  QFile::link("made/in.fit", path("in.fit"));
+  const ProcessResult run = runShell(
+      QString("mkfifo in_high.scn && { timeout 20 cat in_high.scn > high.copy & } && "
+              "'%1' in.txt && wait && test -p in_high.scn && "
+              "cmp high.copy plain/in_high.scn").arg(SCANFIT_BINARY),
+      dir.path());
+  EXPECT_EQ(run.status, 0) << run.err.constData();
+  EXPECT_EQ(QFileInfo(path("in.fit")).symLinkTarget(), path("made/in.fit"));
+  EXPECT_EQ(readFile(path("made/in.fit")), readFile(path("plain/in.fit")));
+
+  // A run of no fitted line: the sigma keys are there, null.
+  writeFile(path("few.txt"), "1 2 3 4 5 6\n");
+  QFile::link("/proc/self/fd/1", path("stdout"));
+  const ProcessResult piped = runScanfit({"--report=stdout", "few.txt"}, dir.path());
+  EXPECT_EQ(QFileInfo(path("stdout")).symLinkTarget(), "/proc/self/fd/1");
+  const QJsonObject sigma = QJsonDocument::fromJson(piped.out)["sigma"].toObject();
+  EXPECT_EQ(sigma["lines"].toInteger(-1), 0);
+  for (const char* key : {"min", "q1", "median", "q3", "max"})
+    EXPECT_TRUE(sigma[key].isNull()) << key;
+
+  const QString full = QString("'%1' %2 > /dev/full").arg(SCANFIT_BINARY);
+  const ProcessResult report = runShell(full.arg("--report=- few.txt"), dir.path());
+  EXPECT_EQ(report.status, 255);
+  EXPECT_TRUE(report.err.endsWith("Cannot write to: standard output\n"
+                                  "No space left on device\n"));
+  EXPECT_TRUE(QFileInfo::exists(path("few_fit.ver")));
+  EXPECT_EQ(runShell(full.arg("--help"), dir.path()).status, 255);
 }
 
 TEST_F(LongOptionsTest, AStatusLineOnATerminalOnly) {
