@@ -145,18 +145,18 @@ TEST_F(BatchTest, ACampaignGivesEveryFlightItsPlainRunAndResumesItsFailures) {
 
 // Every name holds a space, a quote and a non-ASCII letter, so that both
 // ways of running meet them.
-TEST_F(BatchTest, ThisMachineAndAStandInHostGiveThePlainRunsOfAwkwardNames) {
+TEST_F(BatchTest, ThisMachineAndTwoStandInHostsGiveThePlainRunsOfAwkwardNames) {
   QStringList inputs;
   for (int k = 1; k <= 6; ++k) {
     inputs += QString("pilot's vol\u00e9 %1.bin").arg(k);
     generate("binary", inputs.last(), 20 + k, 3000);
   }
-  for (const char* folder : {"hosts/h1", "home"}) QDir().mkpath(path(folder));
+  for (const char* folder : {"hosts/h1", "hosts/h2", "home"}) QDir().mkpath(path(folder));
   writeFile(path("ssh"), kStandInSsh);
   QFile::setPermissions(path("ssh"), QFile::ReadOwner | QFile::ExeOwner);
 
   const ProcessResult away = batch(
-      QStringList{"--binary", "--hosts", ":,h1", "--output-dir=away"} + inputs,
+      QStringList{"--binary", "--hosts", ":,h1,h2", "--output-dir=away"} + inputs,
       {"PARALLEL_SSH=" + path("ssh"), "HOSTS=" + path("hosts"), "HOME=" + path("home")});
   ASSERT_EQ(away.status, 0) << away.err.constData();
   for (const QString& input : inputs) {
@@ -167,14 +167,15 @@ TEST_F(BatchTest, ThisMachineAndAStandInHostGiveThePlainRunsOfAwkwardNames) {
     EXPECT_EQ(readFile(path("away/" + name + "/scanfit.log")),
               "Binary file: " + input.toUtf8() + " open for reading.\n");
   }
-  // Both ran some, and kept nothing: this machine's jobs leave nothing in
+  // All ran some, and kept nothing: this machine's jobs leave nothing in
   // ~/.parallel/tmp but GNU parallel's own notes on the hosts.
   const QByteArray joblog = readFile(path("away/joblog"));
-  EXPECT_TRUE(joblog.contains("\t:\t") && joblog.contains("\th1\t"));
+  for (const char* host : {"\t:\t", "\th1\t", "\th2\t"})
+    EXPECT_TRUE(joblog.contains(host)) << host;
   const auto entries = [](const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
   };
-  EXPECT_EQ(entries(path("hosts/h1")), QStringList());
+  EXPECT_EQ(entries(path("hosts/h1")) + entries(path("hosts/h2")), QStringList());
   QStringList left = entries(path("home/.parallel/tmp"));
   left.removeAll("sshlogin");
   EXPECT_EQ(left, QStringList());
