@@ -1,19 +1,15 @@
-"""Readers of scanfit's outputs: fixed-width text rows, binary point records,
-the run report and a campaign's summary.tsv.
+"""Decoding scanfit's output files: fixed-width text rows, whatever their
+values' widths, and binary point records.
 
 Columns come as plain dicts of numpy arrays. A text point file is held
 undecoded beside its times and sweep indices ('table'), and select_points
-decodes the rows that are drawn: a long run has millions."""
+decodes the rows that are needed: a long run has millions."""
 
-import csv
-import json
-import math
-import os
 import re
 
 import numpy as np
 
-CLASSES = ('fit', 'high', 'low')
+from .runs import OutputError
 
 # A field is (name, 'r' for a real or 'i' for an integer, width, decimals).
 VER_LAYOUT = (('time', 'r', 9, 6), ('latitude', 'r', 11, 6),
@@ -33,15 +29,8 @@ SBI_RECORD = np.dtype([('time', '<i4'), ('latitude', '<i4'), ('longitude', '<i4'
                        ('elevation', '<i4'), ('col4', 'u1'), ('sweep', 'u1')])
 SBI_SCALE = {'time': 1e7, 'latitude': 1e7, 'longitude': 1e7, 'elevation': 1e3}
 
-SUMMARY_COLUMNS = ('input', 'status', 'points', 'fitted_lines', 'high_share',
-                   'low_share', 'median_sigma', 'seconds')
-
 _INTEGER = re.compile(r'[-+]?\d+')
 _REAL = {d: re.compile(r'[-+]?(?:\d+\.\d{%d}|nan|inf)' % d) for d in (3, 6)}
-
-
-class OutputError(Exception):
-    """An output that is missing or does not read as scanfit writes it."""
 
 
 def row_width(layout):
@@ -291,76 +280,7 @@ def read_sbi(path):
     return points
 
 
-# --- one run -------------------------------------------------------------
-
-def run_name(input_file):
-    """NAME of scanfit's outputs for an input path/NAME.ext: up to the first dot."""
-    return os.path.basename(input_file).split('.')[0]
-
-
-def find_run(path):
-    """Prefix (folder/NAME) of one run's outputs, from a folder or a prefix."""
-    if os.path.isdir(path):
-        names = sorted(entry[:-len('.fit')] for entry in os.listdir(path)
-                       if entry.endswith('.fit')
-                       and os.path.isfile(os.path.join(path, entry[:-len('.fit')] + '_fit.ver')))
-        if len(names) != 1:
-            found = ', '.join(names) if names else 'none'
-            raise OutputError(f'{path}: need the outputs of exactly one run '
-                              f'(NAME.fit with NAME_fit.ver), found: {found}; give the prefix')
-        return os.path.join(path, names[0])
-    if os.path.isfile(path + '.fit'):
-        return path
-    raise OutputError(f'{path}: neither a folder of scanfit outputs nor a run prefix '
-                      f'(no {path}.fit)')
-
-
-def point_files(prefix):
-    """('text' or 'binary', {class: path}) of a run's point files. When a text and
-    a binary run of the same NAME left both kinds, the newer kind goes with the
-    .fit and .ver files, which the later run replaced."""
-    kinds = {}
-    for kind, suffix in (('text', '.scn'), ('binary', '.sbi')):
-        paths = {name: f'{prefix}_{name}{suffix}' for name in CLASSES}
-        if all(os.path.isfile(p) for p in paths.values()):
-            kinds[kind] = paths
-    if not kinds:
-        raise OutputError(f'{prefix}: no point files ({prefix}_fit.scn or {prefix}_fit.sbi '
-                          'with its _high and _low companions)')
-    kind = max(kinds, key=lambda k: os.path.getmtime(kinds[k]['fit']))
-    return kind, kinds[kind]
-
-
-def find_report(prefix):
-    """The run report beside the outputs (report.json, as scanfit-batch leaves
-    it), when it is there and is about this run; else None."""
-    path = os.path.join(os.path.dirname(prefix), 'report.json')
-    try:
-        with open(path) as stream:
-            report = json.load(stream)
-        if run_name(report['input']['file']) == os.path.basename(prefix):
-            return report
-    except (OSError, ValueError, KeyError, TypeError):
-        pass
-    return None
-
-
-def load_run(prefix):
-    """Everything the run figure is drawn from."""
-    kind, paths = point_files(prefix)
-    read_points = _open_text_points if kind == 'text' else read_sbi
-    return {
-        'prefix': prefix,
-        'name': os.path.basename(prefix),
-        'kind': kind,
-        'ver': read_fixed_width(prefix + '_fit.ver', VER_LAYOUT),
-        'fit': read_fixed_width(prefix + '.fit', FIT_LAYOUT),
-        'points': {name: read_points(path) for name, path in paths.items()},
-        'report': find_report(prefix),
-    }
-
-
-def _open_text_points(path):
+def open_text_points(path):
     # Every statistic needs only times, and the merge sweep indices; the
     # other columns are decoded for the rows drawn (select_points).
     table = open_table(path)
@@ -374,49 +294,3 @@ def select_points(points, rows):
     if 'table' in points:
         return table_columns(points['table'], POINT_COLUMNS, rows)
     return {name: values[rows] for name, values in points.items()}
-
-
-# --- a campaign ----------------------------------------------------------
-
-def _number(text):
-    try:
-        return float(text)
-    except (TypeError, ValueError):
-        return math.nan
-
-
-def read_summary(path):
-    """Rows of a campaign's summary.tsv, numbers as floats (NaN where empty).
-    'status' stays text, as scanfit-batch writes it: 0, a run's exit status,
-    'no report', or nothing for an input that never ran."""
-    with open(path, newline='') as stream:
-        reader = csv.DictReader(stream, delimiter='\t')
-        missing = [c for c in SUMMARY_COLUMNS if c not in (reader.fieldnames or ())]
-        if missing:
-            raise OutputError(f'{path}: missing columns: {", ".join(missing)}')
-        rows = []
-        for row in reader:
-            entry = {column: _number(row[column]) for column in SUMMARY_COLUMNS[2:]}
-            entry['input'] = row['input']
-            entry['status'] = (row['status'] or '').strip()
-            entry['failed'] = entry['status'] != '0'
-            rows.append(entry)
-    return rows
-
-
-def load_campaign(folder):
-    """The summary rows, each with its run's nadir track and fitted lines when
-    it succeeded and its outputs are there."""
-    flights = read_summary(os.path.join(folder, 'summary.tsv'))
-    for flight in flights:
-        flight['name'] = run_name(flight['input'])
-        flight['ver'] = flight['fit'] = None
-        prefix = os.path.join(folder, flight['name'], flight['name'])
-        # A failed run leaves no outputs of its own, so any in its folder are
-        # an earlier run's.
-        if flight['failed'] or not (os.path.isfile(prefix + '.fit')
-                                    and os.path.isfile(prefix + '_fit.ver')):
-            continue
-        flight['ver'] = read_fixed_width(prefix + '_fit.ver', VER_LAYOUT)
-        flight['fit'] = read_fixed_width(prefix + '.fit', FIT_LAYOUT)
-    return flights

@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 from conftest import write_rows
 
-from quicklook import draw, readers
+from scanfit_tools import rows, runs
+from scanfit_tools.quicklook import draw
 
 POINT_KEYS = ('time', 'latitude', 'longitude', 'elevation', 'col4', 'sweep', 'residual', 'sigma')
 
@@ -20,11 +21,11 @@ def same(expected, actual):
 
 def test_six_column_rows_whose_values_fit_overflow_or_touch(tmp_path, monkeypatch):
     read_one_by_one = []
-    parse_row = readers.parse_row
+    parse_row = rows.parse_row
     def recording(text, layout):
         read_one_by_one.append(text)
         return parse_row(text, layout)
-    monkeypatch.setattr(readers, 'parse_row', recording)
+    monkeypatch.setattr(rows, 'parse_row', recording)
     path = write_rows(tmp_path / 'f_fit.scn', [
         ' 9.919812  78.805687   19.026035     0.604 146   1     0.679     0.144',
         # residual wider than its field, touching the sweep index
@@ -41,9 +42,9 @@ def test_six_column_rows_whose_values_fit_overflow_or_touch(tmp_path, monkeypatc
         (10.0, 10.0, 10.0, 1.0, 12345, 7, 0.5, 0.1),
         (10.000001, 10.0, 10.0, 1.0, 200, 250, -12345.678, 12345678.0),
     ]
-    rows = columns_as_rows(readers.read_fixed_width(path), POINT_KEYS)
-    assert len(rows) == len(expected)
-    for want, got in zip(expected, rows):
+    read = columns_as_rows(rows.read_fixed_width(path), POINT_KEYS)
+    assert len(read) == len(expected)
+    for want, got in zip(expected, read):
         assert same(want, got), (want, got)
     # Wide reals are read with the rest, all at once (a long run has many);
     # only the first row (for the form) and the wide integer go one by one.
@@ -55,7 +56,7 @@ def test_seven_column_form_is_told_from_the_rows(tmp_path):
         '10.091312  80.571442   15.615659     0.560 148   2   1     0.697     0.107',
         '10.091436  80.571678   15.615015     0.597 112   1   1-712062.750       nan',
     ])
-    columns = readers.read_fixed_width(path)
+    columns = rows.read_fixed_width(path)
     assert list(columns['col6']) == [1, 1]
     assert list(columns['sweep']) == [2, 1]
     assert same((0.697, -712062.75), columns['residual'])
@@ -63,16 +64,16 @@ def test_seven_column_form_is_told_from_the_rows(tmp_path):
 
 
 def test_line_and_nadir_rows(tmp_path):
-    fit = readers.read_fixed_width(write_rows(tmp_path / 'f.fit', [
+    fit = rows.read_fixed_width(write_rows(tmp_path / 'f.fit', [
         ' 9.920067-27970.9775430438.500       nan',
         '10.000000     0.001    -0.500       inf',
-    ]), readers.FIT_LAYOUT)
+    ]), rows.FIT_LAYOUT)
     assert same((9.920067, -27970.977, 5430438.5, math.nan),
                 [fit[k][0] for k in ('time', 'slope', 'intercept', 'sigma')])
     assert fit['sigma'][1] == math.inf and fit['intercept'][1] == -0.5
-    ver = readers.read_fixed_width(write_rows(tmp_path / 'f_fit.ver', [
+    ver = rows.read_fixed_width(write_rows(tmp_path / 'f_fit.ver', [
         '43200.500000-133.750000   -1.250000     7.500',
-    ]), readers.VER_LAYOUT)
+    ]), rows.VER_LAYOUT)
     assert columns_as_rows(ver, ('time', 'latitude', 'longitude', 'elevation')) == [
         (43200.5, -133.75, -1.25, 7.5)]
 
@@ -80,18 +81,18 @@ def test_line_and_nadir_rows(tmp_path):
 def test_rows_that_are_not_scanfit_rows_are_refused(tmp_path):
     path = write_rows(tmp_path / 'f.fit', ['10.000000     0.001    -0.500     0.100',
                                            '10.000001     x.001    -0.500     0.100 extra'])
-    with pytest.raises(readers.OutputError, match='row 2'):
-        readers.read_fixed_width(path, readers.FIT_LAYOUT)
+    with pytest.raises(runs.OutputError, match='row 2'):
+        rows.read_fixed_width(path, rows.FIT_LAYOUT)
 
 
 def test_some_rows_of_a_point_file(tmp_path):
-    table = readers.open_table(write_rows(tmp_path / 'f_high.scn', [
+    table = rows.open_table(write_rows(tmp_path / 'f_high.scn', [
         ' 1.000000   1.000000    1.000000     1.000   0   1     6.000     0.100',
         ' 2.000000   2.000000    2.000000     2.000   0   2-1234567.000       nan',
         ' 3.000000   3.000000    3.000000     3.000   0   3     7.000     0.100']))
-    assert list(readers.table_columns(table, ('time',), [2, 1])['time']) == [3.0, 2.0]
-    assert list(readers.table_columns(table, ('sweep',), slice(1, 3))['sweep']) == [2, 3]
-    assert len(readers.table_columns(table, ('time',), np.zeros(3, bool))['time']) == 0
+    assert list(rows.table_columns(table, ('time',), [2, 1])['time']) == [3.0, 2.0]
+    assert list(rows.table_columns(table, ('sweep',), slice(1, 3))['sweep']) == [2, 3]
+    assert len(rows.table_columns(table, ('time',), np.zeros(3, bool))['time']) == 0
 
 
 def test_binary_records(tmp_path):
@@ -99,7 +100,7 @@ def test_binary_records(tmp_path):
     path.write_bytes(struct.pack('<iiiiBB', 99198123, -335000000, 1234567890, -1500, 200, 250)
                      + struct.pack('<iiiiBB', 100000000, 0, 0, 2, 0, 1)
                      + b'\x01\x02\x03')  # a partial record is not a point
-    points = readers.read_sbi(path)
+    points = rows.read_sbi(path)
     assert np.allclose(points['time'], [9.9198123, 10.0], rtol=0, atol=1e-12)
     assert np.allclose(points['latitude'], [-33.5, 0.0])
     assert np.allclose(points['longitude'], [123.456789, 0.0])
@@ -110,14 +111,14 @@ def test_binary_records(tmp_path):
 def test_a_run_is_found_from_its_folder_or_prefix(tmp_path):
     for name in ('a.fit', 'a_fit.ver'):
         (tmp_path / name).touch()
-    assert readers.find_run(str(tmp_path)) == str(tmp_path / 'a')
-    assert readers.find_run(str(tmp_path / 'a')) == str(tmp_path / 'a')
+    assert runs.find_run(str(tmp_path)) == str(tmp_path / 'a')
+    assert runs.find_run(str(tmp_path / 'a')) == str(tmp_path / 'a')
     for name in ('b.fit', 'b_fit.ver'):
         (tmp_path / name).touch()
-    with pytest.raises(readers.OutputError, match='a, b'):
-        readers.find_run(str(tmp_path))
-    with pytest.raises(readers.OutputError):
-        readers.find_run(str(tmp_path / 'c'))
+    with pytest.raises(runs.OutputError, match='a, b'):
+        runs.find_run(str(tmp_path))
+    with pytest.raises(runs.OutputError):
+        runs.find_run(str(tmp_path / 'c'))
 
 
 def test_summary_keeps_each_status_as_written(tmp_path):
@@ -128,7 +129,7 @@ def test_summary_keeps_each_status_as_written(tmp_path):
                     'b.txt\t255\t\t\t\t\t\t\n'
                     'c.txt\tno report\t\t\t\t\t\t\n'
                     'd.txt\t\t\t\t\t\t\t\n')
-    rows = readers.read_summary(str(path))
+    rows = runs.read_summary(str(path))
     assert [(row['status'], row['failed']) for row in rows] == [
         ('0', False), ('255', True), ('no report', True), ('', True)]
     assert [draw.failure(row) for row in rows[1:]] == ['status 255', 'no report', 'never ran']

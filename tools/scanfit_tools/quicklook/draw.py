@@ -16,7 +16,8 @@ from matplotlib.ticker import ScalarFormatter  # noqa: E402
 from matplotlib.transforms import offset_copy  # noqa: E402
 
 from . import stats  # noqa: E402
-from .readers import CLASSES, select_points  # noqa: E402
+from ..rows import select_points  # noqa: E402
+from ..runs import CLASSES  # noqa: E402
 
 # Okabe-Ito colours, readable with the common colour-vision deficiencies; the
 # classes also differ by marker so that they read in grey too.

@@ -7,7 +7,8 @@ import math
 
 import numpy as np
 
-from .readers import CLASSES, select_points
+from ..rows import select_points
+from ..runs import CLASSES
 
 METRES_PER_DEGREE = 111120.0
 NADIR_SIGMA_LIMIT = 3.0

@@ -10,7 +10,8 @@ from matplotlib.image import imread
 from matplotlib.text import Text
 from matplotlib.transforms import Bbox
 
-from quicklook import cli, draw, readers
+from scanfit_tools import rows, runs
+from scanfit_tools.quicklook import cli, draw
 
 PNG_SIGNATURE = b'\x89PNG\r\n\x1a\n'
 # Panels whose data has one colour are checked for that colour; the others for
@@ -59,7 +60,7 @@ def test_sample_flight(sample_run, tmp_path):
     png = tmp_path / 'sample_flight_quicklook.png'
     assert done.stdout.strip() == png.name
     assert png_size(png) == (1400, 1000)
-    run = readers.load_run(readers.find_run(str(sample_run)))
+    run = runs.load_run(runs.find_run(str(sample_run)))
     figure = draw.run_figure(run)
     assert_every_panel_drawn(png, figure, panels=6)
     assert draw.run_title(run).startswith('sample_flight.txt: 4,000 points, 18 fitted lines')
@@ -69,7 +70,7 @@ def test_binary_run_and_chosen_line(campaign, tmp_path):
     png = tmp_path / 'fjord.png'
     done = run_quicklook('--line', 3, '-o', png, campaign / 'fjord')
     assert done.returncode == 0, done.stderr
-    figure = draw.run_figure(readers.load_run(str(campaign / 'fjord' / 'fjord')), line=2)
+    figure = draw.run_figure(runs.load_run(str(campaign / 'fjord' / 'fjord')), line=2)
     assert_every_panel_drawn(png, figure, panels=6)
     cross_section = [a for a in figure.axes if a.get_xlabel() == 'sweep index'][0]
     assert cross_section.get_title().startswith('cross-section of fitted line 3 of ')
@@ -84,7 +85,7 @@ def test_campaign(campaign, tmp_path):
     done = run_quicklook('-o', png, campaign)
     assert done.returncode == 0, done.stderr
     assert png_size(png) == (1400, 900)
-    flights = readers.load_campaign(str(campaign))
+    flights = runs.load_campaign(str(campaign))
     figure = draw.campaign_figure(str(campaign), flights)
     assert_every_panel_drawn(png, figure, panels=3)
     assert 'failed: lost (status 255)' in draw.campaign_title(str(campaign), flights)
@@ -170,7 +171,7 @@ def test_flights_read_apart(count):
 
 @pytest.mark.parametrize('name, start', [('c.pdf', b'%PDF'), ('c.svg', b'<?xml')])
 def test_vector_formats(campaign, tmp_path, name, start):
-    draw.save(draw.campaign_figure(str(campaign), readers.load_campaign(str(campaign))),
+    draw.save(draw.campaign_figure(str(campaign), runs.load_campaign(str(campaign))),
               tmp_path / name)
     assert (tmp_path / name).read_bytes().startswith(start)
 

@@ -4,7 +4,8 @@ import numpy as np
 import pytest
 from conftest import write_rows
 
-from quicklook import readers, stats
+from scanfit_tools import runs
+from scanfit_tools.quicklook import stats
 
 
 def point_row(micro_hours, sweep, elevation, residual, sigma):
@@ -38,7 +39,7 @@ def three_lines(tmp_path):
                                     '10.000003     0.000     1.000     0.200',
                                     '10.000005     0.000     1.000     0.300'])
     write_rows(tmp_path / 't_fit.ver', [])
-    return readers.load_run(str(tmp_path / 't'))
+    return runs.load_run(str(tmp_path / 't'))
 
 
 def test_points_of_one_scan_line_come_back_in_flight_order(three_lines):

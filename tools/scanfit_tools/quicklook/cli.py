@@ -4,7 +4,7 @@ import argparse
 import os
 import sys
 
-from . import readers
+from .. import runs
 
 FORMATS = ('.png', '.pdf', '.svg')
 
@@ -51,9 +51,9 @@ def main(argv=None):
                 parser.error('--line applies to one run, not to a campaign')
             name = os.path.basename(os.path.normpath(arguments.path)) + '_campaign'
             figure = draw.campaign_figure(arguments.path,
-                                          readers.load_campaign(arguments.path))
+                                          runs.load_campaign(arguments.path))
         else:
-            run = readers.load_run(readers.find_run(arguments.path))
+            run = runs.load_run(runs.find_run(arguments.path))
             name = run['name'] + '_quicklook'
             lines = len(run['fit']['time'])
             if arguments.line is not None and not 1 <= arguments.line <= lines:
@@ -62,7 +62,7 @@ def main(argv=None):
             figure = draw.run_figure(run, line)
         output = arguments.output or name + '.png'
         draw.save(figure, output, arguments.dpi)
-    except (readers.OutputError, OSError) as error:
+    except (runs.OutputError, OSError) as error:
         print(f'scanfit-quicklook: {error}', file=sys.stderr)
         return 1
     print(output)

@@ -1,0 +1,3 @@
+"""scanfit's companion tools: campaigns (scanfit-batch), quick-look figures
+(scanfit-quicklook), and the module they share to read runs and campaigns
+(runs)."""
