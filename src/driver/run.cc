@@ -212,11 +212,12 @@ double processorSeconds() {
 }
 
 QByteArray runReport(const CommandLine& line, const QFileInfo& inputInfo,
-                     const InputReader& reader, RunOutputs& outputs,
+                     const InputIdentity& input, const InputReader& reader, RunOutputs& outputs,
                      const RunTotals& totals, Clock::time_point start) {
   RunFacts facts;
   facts.inputName = line.inputName;
   facts.inputFile = inputInfo.fileName();
+  facts.input = input;
   facts.inputBytes = reader.bytesRead;
   facts.form = line.binaryInput ? "binary"
                : reader.form == 7 ? "seven-column"
@@ -280,6 +281,9 @@ int runScanfit(const std::vector<std::string>& args) {
 
   InputReader reader;
   openInputOrExit(reader, line.inputName, line.binaryInput);
+  // What the run read, as it was when the run began.
+  const InputIdentity input =
+      identifyInput(reader.file.handle(), QFile::encodeName(line.inputName));
   const OutputNames names = outputNamesFor(line, inputInfo.baseName());
   if (refuseOwnOutput(line.inputName, reader.file, names)) return -1;
   if (refuseReportOverOutput(names)) return -1;
@@ -304,7 +308,7 @@ int runScanfit(const std::vector<std::string>& args) {
   }
   QByteArray report;
   if (!line.reportPath.isEmpty()) {
-    report = runReport(line, inputInfo, reader, outputs, totals, start);
+    report = runReport(line, inputInfo, input, reader, outputs, totals, start);
     if (outputs.reportFile)
       outputs.report.buffer.append(report.constData(), size_t(report.size()));
   }

@@ -1,5 +1,6 @@
 #include "driver/run_report.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,6 +34,20 @@ QJsonObject sigmaObject(const RunTotals& totals) {
       {"min", number(s.min)},    {"q1", number(s.q1)},
       {"median", number(s.median)}, {"q3", number(s.q3)},
       {"max", number(s.max)}};
+}
+
+// The input's identity: null size and time for a pipe or a device.
+QJsonObject inputObject(const RunFacts& facts) {
+  const InputIdentity& in = facts.input;
+  return QJsonObject{
+      {"name", facts.inputName},
+      {"file", facts.inputFile},
+      {"path", QFile::decodeName(in.path)},
+      {"size", in.regular ? count(in.size) : QJsonValue()},
+      {"modified", in.regular ? QJsonValue(QString::fromLatin1(in.modified))
+                              : QJsonValue()},
+      {"bytes", count(std::int64_t(facts.inputBytes))},
+      {"form", facts.form}};
 }
 
 QJsonArray outputArray(const RunFacts& facts) {
@@ -71,10 +86,7 @@ QByteArray reportJson(const RunFacts& facts, const RunTotals& totals) {
   const PointBounds& b = totals.bounds;
   const QJsonObject report{
       {"scanfit", scanfitVersion()},
-      {"input", QJsonObject{{"name", facts.inputName},
-                            {"file", facts.inputFile},
-                            {"bytes", count(std::int64_t(facts.inputBytes))},
-                            {"form", facts.form}}},
+      {"input", inputObject(facts)},
       {"points", count(totals.points)},
       {"textLines", count(totals.textLines)},
       {"rejectedLines", count(totals.rejectedLines)},

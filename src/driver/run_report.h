@@ -10,6 +10,7 @@
 #include <limits>
 #include <vector>
 
+#include "driver/input_identity.h"
 #include "driver/stream_run.h"
 
 struct ReportedOutput {
@@ -21,6 +22,7 @@ struct ReportedOutput {
 struct RunFacts {
   QString inputName;    // as given
   QString inputFile;    // its file name, as in the report line
+  InputIdentity input;  // its absolute path, size and modification time
   std::uint64_t inputBytes = 0;
   QString form;         // "six-column", "seven-column" or "binary"
   std::vector<ReportedOutput> outputs;

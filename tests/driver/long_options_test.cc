@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <oneapi/tbb/version.h>
 
 #include <algorithm>
@@ -252,6 +255,33 @@ TEST_F(LongOptionsTest, TheReportAgreesWithTheOutputs) {
   EXPECT_EQ(fromBinary["sigma"], report["sigma"]);
   EXPECT_EQ(fromBinary["bounds"], report["bounds"]);
   expectReportAgrees(fromBinary, dir.path(), path("b"), "flight", true);
+}
+
+// A campaign knows a run's input again by the report's path, size and
+// modification time; a pipe has neither size nor time.
+TEST_F(LongOptionsTest, TheReportNamesItsInputByPathSizeAndTime) {
+  ASSERT_TRUE(QDir(dir.path()).mkpath("sub"));
+  writeFile(path("sub/f.txt"), "1 2 3 4 5 6\n");
+  // 2001-02-03 04:05:06 UTC is 981173106 seconds after the epoch.
+  const timespec times[2] = {{981173106, 123456789}, {981173106, 123456789}};
+  ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path("sub/f.txt")).constData(),
+                      times, 0), 0);
+  const ProcessResult file =
+      runScanfit({"--report=-", "--", "sub/..//sub/./f.txt"}, dir.path());
+  ASSERT_EQ(file.status, 0);
+  const QJsonObject input = QJsonDocument::fromJson(file.out)["input"].toObject();
+  EXPECT_EQ(input["path"].toString(),
+            QDir(dir.path()).canonicalPath() + "/sub/f.txt");
+  EXPECT_EQ(input["size"].toInteger(), 12);
+  EXPECT_EQ(input["modified"].toString(), "2001-02-03T04:05:06.123456789Z");
+
+  const ProcessResult piped =
+      runScanfit({"--report=-", "/dev/stdin"}, dir.path(), "1 2 3 4 5 6\n");
+  ASSERT_EQ(piped.status, 0);
+  const QJsonObject fromPipe = QJsonDocument::fromJson(piped.out)["input"].toObject();
+  EXPECT_EQ(fromPipe["path"].toString(), "/dev/stdin");
+  EXPECT_TRUE(fromPipe["size"].isNull());
+  EXPECT_TRUE(fromPipe["modified"].isNull());
 }
 
 // Names that lead to a FIFO (or a device) or to the process's own
