@@ -1,0 +1,132 @@
+"""Writing the tables through OGR (GDAL's Python bindings, Debian's
+python3-gdal): GeoPackage, FlatGeobuf, GeoJSON and KML, in EPSG:4326 with
+longitude first."""
+
+import os
+import struct
+
+import numpy as np
+
+# Format: (OGR driver, extension, whether one file holds every layer,
+# dataset creation options).
+FORMATS = {
+    'gpkg': ('GPKG', '.gpkg', True, []),
+    'fgb': ('FlatGeobuf', '.fgb', False, []),
+    'geojson': ('GeoJSON', '.geojson', False, []),
+    'kml': ('KML', '.kml', True, []),
+}
+# Rows turned into Python values at once: a few, not millions.
+ROWS_AT_ONCE = 1 << 14
+# GeoJSON as RFC 7946 has it: WGS 84 longitude and latitude, no crs member.
+LAYER_OPTIONS = {'geojson': ['RFC7946=YES']}
+
+
+def load_ogr():
+    """GDAL's modules, raising errors as exceptions (ImportError when
+    python3-gdal is missing)."""
+    from osgeo import gdal, ogr, osr
+    for module in (gdal, ogr, osr):
+        module.UseExceptions()
+    return ogr, osr
+
+
+def write(layers, paths, format_name):
+    """layers: {layer name: [Table of each flight]}; paths: {layer name: file}
+    (one file for all layers in formats that hold several)."""
+    ogr, osr = load_ogr()
+    driver_name, _, _, options = FORMATS[format_name]
+    driver = ogr.GetDriverByName(driver_name)
+    # Latitude comes first in EPSG:4326's own axis order; the traditional GIS
+    # order keeps x the longitude whatever the driver does with the axes.
+    srs = osr.SpatialReference()
+    srs.ImportFromEPSG(4326)
+    srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    datasets = {}
+    try:
+        for name, chunks in layers.items():
+            path = paths[name]
+            if path not in datasets:
+                datasets[path] = driver.CreateDataSource(os.fsencode(path), options=options)
+            _write_layer(ogr, datasets[path], srs, name, chunks,
+                         LAYER_OPTIONS.get(format_name, []))
+    finally:
+        for dataset in datasets.values():
+            dataset.FlushCache()
+        datasets.clear()  # closes the files: the data is written here
+
+
+def _write_layer(ogr, dataset, srs, name, chunks, options):
+    geometry = ogr.wkbPoint if chunks[0].starts is None else ogr.wkbLineString
+    layer = dataset.CreateLayer(name, srs, geometry, options=options)
+    kinds = [('flight', 'text')] + [(c.name, c.kind) for c in chunks[0].columns]
+    # 32-bit integers: counts and row numbers fit them, and KML has no others.
+    types = {'text': ogr.OFTString, 'integer': ogr.OFTInteger, 'real': ogr.OFTReal}
+    for field, kind in kinds:
+        layer.CreateField(ogr.FieldDefn(field, types[kind]))
+    # Fields by name: a driver may put fields of its own before ours (KML).
+    definition = layer.GetLayerDefn()
+    index = {field: definition.GetFieldIndex(field) for field, _ in kinds}
+    transaction = dataset.TestCapability(ogr.ODsCTransactions)
+    if transaction:
+        dataset.StartTransaction()
+    for chunk in chunks:
+        _write_features(ogr, layer, definition, index, chunk)
+    if transaction:
+        dataset.CommitTransaction()
+
+
+def _write_features(ogr, layer, definition, index, table):
+    flight = os.fsencode(table.flight).decode('utf-8', 'backslashreplace')
+    for start in range(0, len(table), ROWS_AT_ONCE):
+        rows = slice(start, start + ROWS_AT_ONCE)
+        columns = [(index[c.name], _field_values(c, rows)) for c in table.columns]
+        for geometry, values in zip(_geometries(ogr, table, rows), zip(*(v for _, v in columns))):
+            feature = ogr.Feature(definition)
+            feature.SetField(index['flight'], flight)
+            for (field, _), value in zip(columns, values):
+                if value is None:
+                    feature.SetFieldNull(field)
+                else:
+                    feature.SetField(field, value)
+            if geometry is not None:
+                feature.SetGeometryDirectly(geometry)
+            layer.CreateFeature(feature)
+
+
+def _field_values(column, rows):
+    """Python values of some rows of a column; None where there is none (a
+    real that is not finite: not every format can hold NaN or infinity)."""
+    if column.kind == 'text':
+        return [value.decode('utf-8', 'backslashreplace')
+                for value in column.values[rows].tolist()]
+    values = np.asarray(column.values[rows], np.float64)
+    finite = np.isfinite(values)
+    if column.kind == 'integer':
+        numbers = np.where(finite, values, 0).astype(np.int64).tolist()
+    else:
+        numbers = values.tolist()
+    return [n if known else None for n, known in zip(numbers, finite.tolist())]
+
+
+def _geometries(ogr, table, rows):
+    """The geometry of each of some rows, None where its coordinates are not
+    numbers, made as they are written."""
+    x, y = np.asarray(table.x, np.float64), np.asarray(table.y, np.float64)
+    finite = np.isfinite(x) & np.isfinite(y)
+    if table.starts is None:
+        for a, b, known in zip(x[rows].tolist(), y[rows].tolist(), finite[rows].tolist()):
+            yield _point(ogr, a, b) if known else None
+        return
+    for start, end in zip(table.starts[rows].tolist(), table.ends[rows].tolist()):
+        keep = np.flatnonzero(finite[start:end]) + start
+        if len(keep) < 2:
+            yield None
+            continue
+        vertices = np.column_stack((x[keep], y[keep])).astype('<f8').tobytes()
+        yield ogr.CreateGeometryFromWkb(struct.pack('<BII', 1, 2, len(keep)) + vertices)
+
+
+def _point(ogr, x, y):
+    point = ogr.Geometry(ogr.wkbPoint)
+    point.AddPoint_2D(x, y)
+    return point
