@@ -121,21 +121,25 @@ def open_table(path, layout=None):
 
 def table_columns(table, names=None, rows=None):
     """Columns of a table's rows (a slice, index or mask; all when None)."""
-    kinds = {field[0]: field[1] for field in table['layout']}
-    return {name: numbers(cells, kinds[name])
-            for name, cells in table_texts(table, names, rows).items()}
+    # Each column's texts become numbers as soon as they are cut, so that
+    # the texts of only one column are held at a time.
+    return _table_fields(table, names, rows, numbers)
 
 
 def table_texts(table, names=None, rows=None):
     """Each value's text as written, right-aligned in blanks, one row of bytes
     per row of the table: {name: 2-D uint8 array}. A value wider than its field
     is there whole."""
+    return _table_fields(table, names, rows, lambda cells, kind: cells)
+
+
+def _table_fields(table, names, rows, convert):
     buffer, starts, ends = table['buffer'], table['starts'], table['ends']
     if rows is not None:
         buffer, starts, ends = _select_rows(buffer, starts[rows], ends[rows])
     wanted = {field[0] for field in table['layout'] if names is None or field[0] in names}
     try:
-        return _texts(buffer, starts, ends, table['layout'], wanted)
+        return _texts(buffer, starts, ends, table['layout'], wanted, convert)
     except ValueError as error:
         raise OutputError(f'{table["path"]}: {error}') from None
 
@@ -170,7 +174,7 @@ def _point_layout(buffer, path):
     return fitting[0]
 
 
-def _texts(buffer, starts, ends, layout, wanted):
+def _texts(buffer, starts, ends, layout, wanted, convert):
     width = row_width(layout)
     # A row has its nominal width exactly when every value fits its field, so
     # those rows (nearly all) are cut at fixed offsets, all at once.
@@ -181,20 +185,21 @@ def _texts(buffer, starts, ends, layout, wanted):
         block = _rows_block(buffer, starts[nominal], width)
     others = np.flatnonzero(~nominal)
     wide = _wide_texts(buffer, starts[others], ends[others], layout, others) if len(others) else {}
-    texts = {}
+    fields = {}
     offset = 0
-    for name, _, field_width, _ in layout:
+    for name, kind, field_width, _ in layout:
         if name in wanted:
             cells = block[:, offset:offset + field_width]
             if not len(others):
-                texts[name] = np.ascontiguousarray(cells)
+                texts = np.ascontiguousarray(cells)
             else:
                 size = max(field_width, wide[name].shape[1])
-                texts[name] = np.full((len(starts), size), _BLANK, np.uint8)
-                texts[name][nominal, size - field_width:] = cells
-                texts[name][others] = _right_aligned(wide[name], size)
+                texts = np.full((len(starts), size), _BLANK, np.uint8)
+                texts[nominal, size - field_width:] = cells
+                texts[others] = _right_aligned(wide[name], size)
+            fields[name] = convert(texts, kind)
         offset += field_width
-    return texts
+    return fields
 
 
 def _wide_texts(buffer, starts, ends, layout, numbers):

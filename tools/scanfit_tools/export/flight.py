@@ -107,19 +107,28 @@ def merge(parts):
     frame_sweep = np.asarray(parts[frame][1], np.int64)
     frame_line = _line_numbers(frame_sweep)
     line_key = frame_line * SWEEP_SPAN + _sweep_key(frame_sweep)
-    positions = []
-    for p, (_, sweep) in enumerate(parts):
-        if p == frame:
-            positions.append(2 * np.arange(len(keys[p]), dtype=np.int64) + 1)
-        else:
-            positions.append(2 * _gaps(keys[p], np.asarray(sweep, np.int64), keys[frame],
-                                       frame_line, line_key))
-    part = np.concatenate([np.full(len(k), p, np.int64) for p, k in enumerate(keys)])
-    row = np.concatenate([np.arange(len(k), dtype=np.int64) for k in keys])
-    sweep = np.concatenate([np.asarray(s, np.int64) for _, s in parts])
+    others = [p for p in range(len(parts)) if p != frame]
+    gap = np.concatenate([_gaps(keys[p], np.asarray(parts[p][1], np.int64), keys[frame],
+                                frame_line, line_key) for p in others] + [[]]).astype(np.int64)
+    part = np.concatenate([np.full(len(keys[p]), p) for p in others] + [[]]).astype(np.int64)
+    row = np.concatenate([np.arange(len(keys[p])) for p in others] + [[]]).astype(np.int64)
     # Points put into the same gap of the frame go by time, then sweep index.
-    order = np.lexsort((row, part, sweep, np.concatenate(keys), np.concatenate(positions)))
-    return part[order], row[order]
+    key = np.concatenate([keys[p] for p in others] + [[]])
+    sweep = np.concatenate([parts[p][1] for p in others] + [[]]).astype(np.int64)
+    order = np.lexsort((row, part, sweep, key, gap))
+    gap, part, row = gap[order], part[order], row[order]
+    # The frame's points keep their order; each other point goes before the
+    # frame point of its gap, after the others put there before it.
+    count = len(keys[frame]) + len(gap)
+    merged_part = np.full(count, frame, np.int64)
+    merged_row = np.zeros(count, np.int64)
+    placed = gap + np.arange(len(gap))
+    merged_part[placed] = part
+    merged_row[placed] = row
+    frame_at = np.arange(len(keys[frame])) + np.searchsorted(gap, np.arange(len(keys[frame])),
+                                                             'right')
+    merged_row[frame_at] = np.arange(len(keys[frame]))
+    return merged_part, merged_row
 
 
 def _sweep_key(sweep):

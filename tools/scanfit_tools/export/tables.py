@@ -99,11 +99,13 @@ def _rows_of(path, layout, with_texts):
 def decode_points(kind, source, names, with_texts, at=None):
     """Values and texts (None without) of columns of one point file, at some
     rows (all when None). A binary point file holds no residual and no sigma."""
+    if kind == 'text' and not with_texts:
+        return rows.table_columns(source, names, at), None
     if kind == 'text':
         texts = rows.table_texts(source, names, at)
         kinds = {field[0]: field[1] for field in source['layout']}
         values = {name: rows.numbers(cells, kinds[name]) for name, cells in texts.items()}
-        return values, texts if with_texts else None
+        return values, texts
     records = source if at is None else source[at]
     values, texts = {}, {} if with_texts else None
     for name in names:
