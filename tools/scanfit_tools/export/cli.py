@@ -13,7 +13,6 @@ EXTENSIONS = {'gpkg': '.gpkg', 'fgb': '.fgb', 'geojson': '.geojson', 'kml': '.km
               'csv': '.csv', 'las': '.las'}
 # Formats whose file holds one layer: one file per layer, NAME_LAYER.EXT.
 ONE_LAYER_PER_FILE = ('fgb', 'geojson', 'csv')
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 USAGE = ('scanfit-export [--format gpkg|fgb|geojson|kml|csv|las] [--points fit,high,low] '
          '[-o FILE] RUN|CAMPAIGN_DIR')
@@ -114,7 +113,7 @@ def _stop(signal_number, frame):
 
 
 def main(argv=None):
-    for signal_number in STOP_SIGNALS:
+    for signal_number in place.STOP_SIGNALS:
         signal.signal(signal_number, _stop)
     try:
         arguments = parse_arguments(sys.argv[1:] if argv is None else argv)

@@ -18,7 +18,7 @@ FORMATS = {
 # Rows turned into Python values at once: a few, not millions.
 ROWS_AT_ONCE = 1 << 14
 # GeoJSON as RFC 7946 has it: WGS 84 longitude and latitude, no crs member.
-LAYER_OPTIONS = {'geojson': ['RFC7946=YES']}
+LAYER_OPTIONS = {'geojson': ['RFC7946=YES'], 'fgb': ['SPATIAL_INDEX=NO']}
 
 
 def load_ogr():
@@ -32,7 +32,8 @@ def load_ogr():
 
 def write(layers, paths, format_name):
     """layers: {layer name: [Table of each flight]}; paths: {layer name: file}
-    (one file for all layers in formats that hold several)."""
+    (one file for all layers in formats that hold several). Returns the
+    features of each layer that have no geometry."""
     ogr, osr = load_ogr()
     driver_name, _, _, options = FORMATS[format_name]
     driver = ogr.GetDriverByName(driver_name)
@@ -41,18 +42,19 @@ def write(layers, paths, format_name):
     srs = osr.SpatialReference()
     srs.ImportFromEPSG(4326)
     srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
-    datasets = {}
+    datasets, without_geometry = {}, {}
     try:
         for name, chunks in layers.items():
             path = paths[name]
             if path not in datasets:
                 datasets[path] = driver.CreateDataSource(os.fsencode(path), options=options)
-            _write_layer(ogr, datasets[path], srs, name, chunks,
-                         LAYER_OPTIONS.get(format_name, []))
+            without_geometry[name] = _write_layer(ogr, datasets[path], srs, name, chunks,
+                                                  LAYER_OPTIONS.get(format_name, []))
     finally:
         for dataset in datasets.values():
             dataset.FlushCache()
         datasets.clear()  # closes the files: the data is written here
+    return without_geometry
 
 
 def _write_layer(ogr, dataset, srs, name, chunks, options):
@@ -69,14 +71,17 @@ def _write_layer(ogr, dataset, srs, name, chunks, options):
     transaction = dataset.TestCapability(ogr.ODsCTransactions)
     if transaction:
         dataset.StartTransaction()
-    for chunk in chunks:
-        _write_features(ogr, layer, definition, index, chunk)
+    without_geometry = sum(_write_features(ogr, layer, definition, index, chunk)
+                           for chunk in chunks)
     if transaction:
         dataset.CommitTransaction()
+    return without_geometry
 
 
 def _write_features(ogr, layer, definition, index, table):
+    """Writes a table's rows; returns how many have no geometry."""
     flight = os.fsencode(table.flight).decode('utf-8', 'backslashreplace')
+    without_geometry = 0
     for start in range(0, len(table), ROWS_AT_ONCE):
         rows = slice(start, start + ROWS_AT_ONCE)
         columns = [(index[c.name], _field_values(c, rows)) for c in table.columns]
@@ -90,7 +95,10 @@ def _write_features(ogr, layer, definition, index, table):
                     feature.SetField(field, value)
             if geometry is not None:
                 feature.SetGeometryDirectly(geometry)
+            else:
+                without_geometry += 1
             layer.CreateFeature(feature)
+    return without_geometry
 
 
 def _field_values(column, rows):

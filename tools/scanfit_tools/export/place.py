@@ -5,8 +5,11 @@ files of those names as they were and nothing half-written."""
 
 import os
 import shutil
+import signal
 import stat
 import tempfile
+
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
 class PlaceError(Exception):
@@ -52,8 +55,14 @@ def written_name(staging, target):
 
 
 def put_in_place(staging):
-    for staged, final in staging['files'].values():
-        os.replace(staged, final)
+    """Renames every file to its name. A stop signal that comes meanwhile
+    waits until all are there."""
+    blocked = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+    try:
+        for staged, final in staging['files'].values():
+            os.replace(staged, final)
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
     discard(staging)
 
 

@@ -26,6 +26,8 @@ def layer_names(format_name, classes):
 def export(format_name, classes, flights, names, say):
     """flights: (number, NAME, prefix) of each run; names: {layer: file}.
     Returns the files written."""
+    if not flights:
+        raise ExportError('no flight to export: none of the campaign succeeded')
     point_classes = classes or (runs.CLASSES if format_name == 'las' else ())
     layers = {layer: [] for layer in names}
     inputs, numbers = [], []
@@ -37,18 +39,20 @@ def export(format_name, classes, flights, names, say):
         for layer, table in tables.tables(run, name, names, point_classes).items():
             layers[layer].append(table)
     files = list(dict.fromkeys(names.values()))
-    staging = place.stage(files, inputs)
+    staging = None
     try:
+        staging = place.stage(files, inputs)
         paths = {layer: place.written_name(staging, name) for layer, name in names.items()}
-        _write(format_name, layers, paths, numbers, say)
+        _write(format_name, layers, paths, numbers, say, names)
+        place.put_in_place(staging)
     except BaseException:
-        place.discard(staging)
+        if staging:
+            place.discard(staging)
         raise
-    place.put_in_place(staging)
     return files
 
 
-def _write(format_name, layers, paths, numbers, say):
+def _write(format_name, layers, paths, numbers, say, names):
     if format_name == 'csv':
         csv_tables.write(layers, paths)
     elif format_name == 'las':
@@ -58,8 +62,11 @@ def _write(format_name, layers, paths, numbers, say):
             except las.RangeError as error:
                 raise ExportError(error) from None
         if left_out:
-            say(f'{left_out} of the points are not in the LAS file: their position is not a number')
+            say(f'{left_out} of the points are not in the LAS file: '
+                'their position is not a number')
     else:
-        if not all(layers.values()):
-            raise ExportError('no flight to export: none of the campaign succeeded')
-        gis.write(layers, paths, format_name)
+        without_geometry = gis.write(layers, paths, format_name)
+        for layer, count in without_geometry.items():
+            if count and format_name == 'fgb':
+                say(f'{names[layer]}: {count} features without geometry left out '
+                    '(FlatGeobuf cannot hold them; gpkg and csv keep them)')
