@@ -27,7 +27,11 @@ def stage(targets, inputs):
             final = _final_name(target, inputs)
             parent = os.path.dirname(final) or '.'
             if parent not in folders:
-                folders[parent] = tempfile.mkdtemp(prefix='.scanfit-export-', dir=parent)
+                try:
+                    folders[parent] = tempfile.mkdtemp(prefix='.scanfit-export-', dir=parent)
+                except OSError as error:
+                    raise PlaceError(f'{target}: cannot write into {parent}: '
+                                     f'{error.strerror}') from None
             staged[target] = (os.path.join(folders[parent], os.path.basename(final)), final)
     except BaseException:
         discard({'folders': list(folders.values())})
