@@ -2,9 +2,11 @@ import csv
 import io
 import os
 import shutil
+import subprocess
+import sys
 
 import pytest
-from conftest import input_line_sizes, ogrinfo, run_export, write_rows
+from conftest import EXPORT, input_line_sizes, ogrinfo, run_export, write_rows
 
 
 def point_row(time, latitude, longitude, elevation, sweep, residual, sigma):
@@ -108,3 +110,24 @@ def test_a_failed_export_leaves_the_earlier_file_and_says_why_in_one_line(sample
     assert run_export('-o', output, sample_run).returncode == 0
     assert output.read_bytes().startswith(b'SQLite format 3\0')
     assert sorted(path.name for path in tmp_path.iterdir()) == ['broken', 'flight.gpkg']
+
+
+def test_a_full_disk_fails_the_export_and_leaves_nothing(sample_run, tmp_path):
+    """On a small tmpfs of its own (a mount namespace), in each kind of writer:
+    OGR to one file, OGR to a file per layer (whose driver reports no failed
+    write), and LAS."""
+    if subprocess.run(['unshare', '--mount', 'true'], capture_output=True).returncode:
+        pytest.skip('a mount namespace for a small tmpfs needs root')
+    disk = tmp_path / 'disk'
+    disk.mkdir()
+    script = ('mount -t tmpfs -o size=64k tmpfs "$1" || exit 99; disk=$1; shift; '
+              '"$@"; status=$?; ls -A "$disk" >&2; exit $status')
+    for form in ('gpkg', 'fgb', 'las'):
+        result = subprocess.run(
+            ['unshare', '--mount', 'sh', '-c', script, 'sh', disk, sys.executable, EXPORT,
+             '--format', form, '--points', 'fit', '-o', disk / f'x.{form}', sample_run],
+            capture_output=True, timeout=120)
+        message = result.stderr.decode()
+        assert result.returncode == 1 and not result.stdout, message
+        assert message.startswith(f'scanfit-export: {disk}/x') and message.count('\n') == 1
+        assert message.endswith('No space left on device\n')

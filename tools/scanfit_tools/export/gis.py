@@ -1,24 +1,24 @@
 """Writing the tables through OGR (GDAL's Python bindings, Debian's
 python3-gdal): GeoPackage, FlatGeobuf, GeoJSON and KML, in EPSG:4326 with
-longitude first."""
+longitude first.
+
+OGR writes each file in memory (GDAL's /vsimem/), and the bytes are then
+written to the file here: some drivers do not report a write that fails (a
+full disk leaves a short file that reads as complete), Python's writes do."""
 
 import os
 import struct
 
 import numpy as np
 
-# Format: (OGR driver, extension, whether one file holds every layer,
-# dataset creation options).
-FORMATS = {
-    'gpkg': ('GPKG', '.gpkg', True, []),
-    'fgb': ('FlatGeobuf', '.fgb', False, []),
-    'geojson': ('GeoJSON', '.geojson', False, []),
-    'kml': ('KML', '.kml', True, []),
-}
+DRIVERS = {'gpkg': 'GPKG', 'fgb': 'FlatGeobuf', 'geojson': 'GeoJSON', 'kml': 'KML'}
+# GeoJSON as RFC 7946 has it: WGS 84 longitude and latitude, no crs member.
+LAYER_OPTIONS = {'geojson': ['RFC7946=YES']}
 # Rows turned into Python values at once: a few, not millions.
 ROWS_AT_ONCE = 1 << 14
-# GeoJSON as RFC 7946 has it: WGS 84 longitude and latitude, no crs member.
-LAYER_OPTIONS = {'geojson': ['RFC7946=YES'], 'fgb': ['SPATIAL_INDEX=NO']}
+COPY_BYTES = 1 << 20
+# A GDAL message this long (a whole SQL statement) is cut to its end.
+MESSAGE_CHARACTERS = 200
 
 
 def load_ogr():
@@ -27,34 +27,74 @@ def load_ogr():
     from osgeo import gdal, ogr, osr
     for module in (gdal, ogr, osr):
         module.UseExceptions()
-    return ogr, osr
+    return gdal, ogr, osr
 
 
 def write(layers, paths, format_name):
     """layers: {layer name: [Table of each flight]}; paths: {layer name: file}
     (one file for all layers in formats that hold several). Returns the
     features of each layer that have no geometry."""
-    ogr, osr = load_ogr()
-    driver_name, _, _, options = FORMATS[format_name]
-    driver = ogr.GetDriverByName(driver_name)
+    gdal, ogr, osr = load_ogr()
+    driver = ogr.GetDriverByName(DRIVERS[format_name])
     # Latitude comes first in EPSG:4326's own axis order; the traditional GIS
     # order keeps x the longitude whatever the driver does with the axes.
     srs = osr.SpatialReference()
     srs.ImportFromEPSG(4326)
     srs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    folder = f'/vsimem/scanfit-export-{os.getpid()}'
+    memory = {path: f'{folder}/{n}{os.path.splitext(os.fsdecode(path))[1]}'
+              for n, path in enumerate(dict.fromkeys(paths.values()))}
+    failures = []
+    gdal.PushErrorHandler(lambda level, number, message: failures.append(message)
+                          if level >= gdal.CE_Failure else None)
     datasets, without_geometry = {}, {}
     try:
         for name, chunks in layers.items():
             path = paths[name]
             if path not in datasets:
-                datasets[path] = driver.CreateDataSource(os.fsencode(path), options=options)
+                datasets[path] = driver.CreateDataSource(memory[path])
             without_geometry[name] = _write_layer(ogr, datasets[path], srs, name, chunks,
                                                   LAYER_OPTIONS.get(format_name, []))
+        datasets.clear()  # closes the files: some drivers write them only now
+        if failures:
+            raise RuntimeError(_shortened(failures[0]))
+        for path, written in memory.items():
+            _copy(gdal, written, path)
     finally:
-        for dataset in datasets.values():
-            dataset.FlushCache()
-        datasets.clear()  # closes the files: the data is written here
+        datasets.clear()
+        gdal.PopErrorHandler()
+        _remove(gdal, folder)
     return without_geometry
+
+
+def _remove(gdal, folder):
+    """Frees GDAL's memory of the files it wrote (and any of their side files)."""
+    for name in gdal.ReadDirRecursive(folder) or []:
+        try:
+            gdal.Unlink(f'{folder}/{name}')
+        except RuntimeError:
+            pass  # a folder, or already gone
+
+
+def _shortened(message):
+    message = ' '.join(message.split())
+    if len(message) <= MESSAGE_CHARACTERS:
+        return message
+    return '...' + message[-MESSAGE_CHARACTERS:]
+
+
+def _copy(gdal, source, path):
+    """A file of GDAL's memory written to path, a write that fails raising."""
+    handle = gdal.VSIFOpenL(source, 'rb')
+    try:
+        with open(path, 'wb') as stream:
+            while True:
+                data = gdal.VSIFReadL(1, COPY_BYTES, handle)
+                if not data:
+                    break
+                stream.write(data)
+    finally:
+        gdal.VSIFCloseL(handle)
 
 
 def _write_layer(ogr, dataset, srs, name, chunks, options):

@@ -58,7 +58,8 @@ def write(stream, chunks):
                       b'OGC WKT of EPSG:4326'))
     stream.write(_vlr(b'LASF_Spec', 4, b''.join(_extra_bytes(*e) for e in EXTRA_BYTES),
                       b'residual, sigma, line, sweep'))
-    records['point'].tofile(stream)
+    # Through the stream (not numpy's tofile), whose errors say why.
+    stream.write(records['point'].view(np.uint8))
     return left_out
 
 

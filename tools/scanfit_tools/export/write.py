@@ -43,7 +43,12 @@ def export(format_name, classes, flights, names, say):
     try:
         staging = place.stage(files, inputs)
         paths = {layer: place.written_name(staging, name) for layer, name in names.items()}
-        _write(format_name, layers, paths, numbers, say, names)
+        try:
+            _write(format_name, layers, paths, numbers, say, names)
+        except OSError as error:
+            # The error names the file by its temporary name: say the file's.
+            raise ExportError(f'{", ".join(map(str, files))}: '
+                              f'{error.strerror or error}') from None
         place.put_in_place(staging)
     except BaseException:
         if staging:
