@@ -132,6 +132,9 @@ def main(argv=None):
             RuntimeError) as error:
         say(error)
         return 1
+    except MemoryError:
+        say('out of memory')
+        return 1
     return 0
 
 
