@@ -12,6 +12,7 @@
 #   CASES="a b"    only these cases (default: all of them)
 #   SCALING=0      leave out the thread-scaling table
 #   KEEP=1         keep the temporary folder (inputs, last outputs, timings)
+#   EXPORT=0       leave out the scanfit-export table
 #
 # The tables go to standard output, progress to standard error.
 set -euo pipefail
@@ -237,7 +238,7 @@ done
 # processor and on all, and with each thread count.
 scaling_rows=("1-processor taskset -c 0" "all-processors" "threads=1 --threads=1"
               "threads=2 --threads=2" "threads=8 --threads=8")
-declare -A s_wall
+declare -A s_wall=()
 scale_case=six_16m
 if [[ "$scaling" == 1 && -n "${r_dir[$scale_case]:-}" ]]; then
   for ((i = 1; i <= runs; i++)); do
@@ -255,6 +256,42 @@ if [[ "$scaling" == 1 && -n "${r_dir[$scale_case]:-}" ]]; then
     done
   done
 fi
+
+# The exports: scanfit-export (of this tree) on the outputs of the
+# 2-million-point runs, as GIS layers (nadir, track, scan_lines) and as LAS
+# points, in rounds like the runs.
+export_formats=(gpkg las)
+export_cases=()
+declare -A e_wall=() e_user=() e_sys=() e_rss=()
+if [[ "${EXPORT:-1}" == 1 ]]; then
+  if /usr/bin/python3 -c 'import numpy, osgeo.ogr' 2>/dev/null; then
+    for name in six_2m binary_2m; do
+      [[ -n "${r_dir[$name]:-}" ]] || continue
+      export_cases+=("$name")
+      note "$name: a run for the exports"
+      run_case "$name" new "${program[new]}"
+      mkdir -p "$tmp/exports/$name"
+      cp -a "${r_dir[$name]}" "$tmp/exports/$name/run"
+      clear_dir "${r_dir[$name]}"
+    done
+  else
+    note "no exports: /usr/bin/python3 lacks numpy or GDAL (python3-gdal)"
+  fi
+fi
+for ((i = 1; i <= runs && ${#export_cases[@]} > 0; i++)); do
+  note "export round $i of $runs"
+  for name in "${export_cases[@]}"; do
+    for format in "${export_formats[@]}"; do
+      dir="$tmp/exports/$name"
+      measure "$dir" "$tmp/log/export_$name.$format" \
+        "$root/tools/scanfit-export" --format "$format" -o "out.$format" run
+      rm -f "$dir/out.$format"
+      sync
+      e_wall[$name.$format]+=" $m_wall" e_user[$name.$format]+=" $m_user"
+      e_sys[$name.$format]+=" $m_sys" e_rss[$name.$format]+=" $m_rss"
+    done
+  done
+done
 
 for c in "${cases[@]}"; do
   read -r name _ <<<"$c"
@@ -345,6 +382,21 @@ if [[ ${#s_wall[@]} -gt 0 ]]; then
   done
 fi
 
+if [[ ${#export_cases[@]} -gt 0 ]]; then
+  echo
+  echo "exports: scanfit-export on a case's outputs (gpkg: nadir, track, scan_lines)"
+  printf '  %-10s %-6s %7s %7s %7s %8s\n' case format wall_s user_s sys_s RSS_MiB
+  for name in "${export_cases[@]}"; do
+    for format in "${export_formats[@]}"; do
+      # shellcheck disable=SC2086
+      printf '  %-10s %-6s %7.3f %7.2f %7.2f %8.1f\n' "$name" "$format" \
+        "$(median ${e_wall[$name.$format]})" "$(median ${e_user[$name.$format]})" \
+        "$(median ${e_sys[$name.$format]})" \
+        "$(awk -v k="$(median ${e_rss[$name.$format]})" 'BEGIN { print k / 1024 }')"
+    done
+  done
+fi
+
 echo
 echo "goals"
 for name in six_2m seven_2m; do
@@ -393,6 +445,16 @@ if [[ -n "$old_build" ]]; then
     echo "  $name >= 1.2 x the old build: x$x $(verdict "$x >= 1.2")"
   done
 fi
+
+for name in "${export_cases[@]}"; do
+  for row in "gpkg 10" "las 5"; do
+    read -r format limit <<<"$row"
+    # shellcheck disable=SC2086
+    w="$(median ${e_wall[$name.$format]})"
+    echo "  export $name to $format in < $limit s: $(printf '%.3f' "$w") s" \
+         "$(verdict "$w < $limit")"
+  done
+done
 
 echo
 echo "output checksums (sha256 of the sha256sum listing of the five outputs;"

@@ -6,10 +6,17 @@ set -euo pipefail
 # clang and its runtime libraries build the fuzz targets (fuzz/run.sh);
 # dpkg-dev finds the Debian package's dependencies, man-db renders the
 # manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync,
-# scanfit-quicklook on Debian's Python with matplotlib and numpy.
+# scanfit-quicklook on Debian's Python with matplotlib and numpy, and
+# scanfit-export on numpy and GDAL's Python modules; its tests read what it
+# writes with ogrinfo (gdal-bin) and, under node, the npm package copc,
+# which the tests install into the build tree.
 packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
           libclang-rt-14-dev dpkg-dev man-db parallel jq rsync
-          python3 python3-matplotlib python3-numpy python3-pytest)
+          python3 python3-matplotlib python3-numpy python3-pytest
+          python3-gdal gdal-bin)
+# Debian's node and npm, unless a node is there already (another node's own
+# npm comes with it, and Debian's npm would not install beside it).
+command -v node >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

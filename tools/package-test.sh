@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built from a release build,
 # installed with apt-get, run (--version, the sample flight, the manual
-# page, a campaign of one flight and its figure) and removed again. Run as root (or with sudo available).
+# pages, a campaign of one flight, its figure and its export) and removed
+# again. Run as root (or with sudo available).
 #
 #   tools/package-test.sh [BUILD_DIR]     (default: build/)
 set -euo pipefail
@@ -34,5 +35,17 @@ for f in "$work.ref"/*; do cmp "$f" "$work/campaign/sample_flight/$(basename "$f
 # And its figure, drawn by the installed quick-look tool.
 /usr/bin/scanfit-quicklook -o "$work/flight.png" "$work/campaign/sample_flight" >/dev/null
 [ -s "$work/flight.png" ]
+# The installed export: LAS and CSV need numpy alone, the GIS layers GDAL's
+# Python modules, which the package only recommends.
+man -w scanfit-export
+/usr/bin/scanfit-export -o "$work/flight.las" "$work/campaign/sample_flight" >/dev/null
+[ "$(od -An -c -N4 "$work/flight.las" | tr -d ' ')" = LASF ]
+if /usr/bin/python3 -c 'import osgeo.ogr' 2>/dev/null; then
+  /usr/bin/scanfit-export -o "$work/flight.gpkg" "$work/campaign/sample_flight" >/dev/null
+  nadir="$(/usr/bin/python3 -c 'import sys; from osgeo import ogr
+dataset = ogr.Open(sys.argv[1])
+print(dataset.GetLayerByName("nadir").GetFeatureCount())' "$work/flight.gpkg")"
+  [ "$nadir" = 17 ] || { echo "package export: $nadir nadir records, not 17" >&2; exit 1; }
+fi
 rm -rf "$work" "$work.ref"
 echo "package: installed, ran and removed"

@@ -9,6 +9,7 @@ import pytest
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 QUICKLOOK = REPOSITORY / 'tools' / 'scanfit-quicklook'
+EXPORT = REPOSITORY / 'tools' / 'scanfit-export'
 sys.path.insert(0, str(REPOSITORY / 'tools'))
 
 
@@ -35,6 +36,37 @@ def run_scanfit(input_path, folder, binary=False):
 def run_quicklook(*arguments, cwd=None):
     return subprocess.run([sys.executable, str(QUICKLOOK), *map(str, arguments)], cwd=cwd,
                           capture_output=True, text=True, timeout=60)
+
+
+def run_export(*arguments, cwd=None):
+    """scanfit-export's status, standard output and error as bytes (names are bytes)."""
+    return subprocess.run([sys.executable, str(EXPORT), *map(os.fsencode, arguments)],
+                          cwd=cwd, capture_output=True, timeout=120)
+
+
+def ogrinfo(*arguments):
+    """What GDAL's ogrinfo says of a file: its summary, or the rows of -sql."""
+    result = subprocess.run(['ogrinfo', '-ro', *map(os.fsencode, arguments)],
+                            capture_output=True, check=True, timeout=60)
+    return result.stdout.decode('utf-8', 'backslashreplace')
+
+
+def input_line_sizes(input_path):
+    """Points of every scan line of an input, worked out from the input itself
+    (text, or binary records): a new line wherever the sweep index does not
+    increase."""
+    if input_path.suffix == '.bin':
+        raw = input_path.read_bytes()
+        sweeps = [raw[i + 17] for i in range(0, len(raw) - 17, 18)]
+    else:
+        sweeps = [int(line.split()[5]) for line in input_path.read_text().splitlines()]
+    sizes = [1] if sweeps else []
+    for before, after in zip(sweeps, sweeps[1:]):
+        if after > before:
+            sizes[-1] += 1
+        else:
+            sizes.append(1)
+    return sizes
 
 
 @pytest.fixture(scope='session')

@@ -21,11 +21,11 @@ def same(expected, actual):
 
 def test_six_column_rows_whose_values_fit_overflow_or_touch(tmp_path, monkeypatch):
     read_one_by_one = []
-    parse_row = rows.parse_row
+    split_row = rows.split_row
     def recording(text, layout):
         read_one_by_one.append(text)
-        return parse_row(text, layout)
-    monkeypatch.setattr(rows, 'parse_row', recording)
+        return split_row(text, layout)
+    monkeypatch.setattr(rows, 'split_row', recording)
     path = write_rows(tmp_path / 'f_fit.scn', [
         ' 9.919812  78.805687   19.026035     0.604 146   1     0.679     0.144',
         # residual wider than its field, touching the sweep index

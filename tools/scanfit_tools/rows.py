@@ -1,9 +1,11 @@
 """Decoding scanfit's output files: fixed-width text rows, whatever their
 values' widths, and binary point records.
 
-Columns come as plain dicts of numpy arrays. A text point file is held
-undecoded beside its times and sweep indices ('table'), and select_points
-decodes the rows that are needed: a long run has millions."""
+Columns come as plain dicts of numpy arrays: numbers (table_columns), or each
+value's text as written (table_texts), for tools that pass values on without
+re-formatting them. A text point file is held undecoded beside its times and
+sweep indices ('table'), and select_points decodes the rows that are needed:
+a long run has millions."""
 
 import re
 
@@ -42,42 +44,51 @@ def row_width(layout):
 
 def parse_row(text, layout):
     """Values of one row (without its line feed), or None if it does not fit the layout."""
-    return _parse_fields(text, 0, layout)
+    fields = split_row(text, layout)
+    if fields is None:
+        return None
+    return [int(field) if kind == 'i' else float(field)
+            for field, (_, kind, _, _) in zip(fields, layout)]
 
 
-def _parse_fields(text, pos, layout):
+def split_row(text, layout):
+    """Text of each value of one row, blanks left out, or None if the row does
+    not fit the layout."""
+    return _split_fields(text, 0, layout)
+
+
+def _split_fields(text, pos, layout):
     if not layout:
         return [] if text[pos:].strip(' ') == '' else None
     _, kind, width, decimals = layout[0]
-    for value, end in _field_readings(text, pos, kind, width, decimals):
-        rest = _parse_fields(text, end, layout[1:])
+    for field, end in _field_readings(text, pos, kind, width, decimals):
+        rest = _split_fields(text, end, layout[1:])
         if rest is not None:
-            return [value] + rest
+            return [field] + rest
     return None
 
 
 def _field_readings(text, pos, kind, width, decimals):
-    """Possible (value, end) of the field at pos, shortest first.
+    """Possible (text, end) of the field at pos, shortest first.
 
     A padded field is exactly its width. An unpadded one is written whole and may
     run past its width: a real ends after its fixed decimals, but an integer that
     touches the next integer could end anywhere, so every length is offered."""
     pattern = _INTEGER if kind == 'i' else _REAL[decimals]
-    convert = int if kind == 'i' else float
     window = text[pos:pos + width]
     if window.startswith(' '):
         value = window.lstrip(' ')
         if len(window) == width and pattern.fullmatch(value):
-            yield convert(value), pos + width
+            yield value, pos + width
         return
     match = pattern.match(text, pos)
     if not match or match.end() - pos < width:
         return
     if kind == 'r':
-        yield float(match.group()), match.end()
+        yield match.group(), match.end()
         return
     for end in range(pos + width, match.end() + 1):
-        yield int(text[pos:end]), end
+        yield text[pos:end], end
 
 
 # --- whole files ---------------------------------------------------------
@@ -110,14 +121,34 @@ def open_table(path, layout=None):
 
 def table_columns(table, names=None, rows=None):
     """Columns of a table's rows (a slice, index or mask; all when None)."""
+    # Each column's texts become numbers as soon as they are cut, so that
+    # the texts of only one column are held at a time.
+    return _table_fields(table, names, rows, numbers)
+
+
+def table_texts(table, names=None, rows=None):
+    """Each value's text as written, right-aligned in blanks, one row of bytes
+    per row of the table: {name: 2-D uint8 array}. A value wider than its field
+    is there whole."""
+    return _table_fields(table, names, rows, lambda cells, kind: cells)
+
+
+def _table_fields(table, names, rows, convert):
     buffer, starts, ends = table['buffer'], table['starts'], table['ends']
     if rows is not None:
         buffer, starts, ends = _select_rows(buffer, starts[rows], ends[rows])
-    wanted = [field for field in table['layout'] if names is None or field[0] in names]
+    wanted = {field[0] for field in table['layout'] if names is None or field[0] in names}
     try:
-        return _columns(buffer, starts, ends, table['layout'], wanted)
+        return _texts(buffer, starts, ends, table['layout'], wanted, convert)
     except ValueError as error:
         raise OutputError(f'{table["path"]}: {error}') from None
+
+
+def numbers(cells, kind):
+    """Values of texts right-aligned in blanks ('i': integers, 'r': reals)."""
+    cells = np.ascontiguousarray(cells)
+    return cells.view(f'S{cells.shape[1]}').ravel().astype(
+        np.int64 if kind == 'i' else np.float64)
 
 
 def _select_rows(buffer, starts, ends):
@@ -134,7 +165,7 @@ def _point_layout(buffer, path):
     if not first:
         return SCN6_LAYOUT
     fitting = [layout for layout in (SCN6_LAYOUT, SCN7_LAYOUT)
-               if parse_row(first, layout) is not None]
+               if split_row(first, layout) is not None]
     if not fitting:
         raise OutputError(f'{path}: first row is not a point row: {first!r}')
     for layout in fitting:
@@ -143,7 +174,7 @@ def _point_layout(buffer, path):
     return fitting[0]
 
 
-def _columns(buffer, starts, ends, layout, wanted):
+def _texts(buffer, starts, ends, layout, wanted, convert):
     width = row_width(layout)
     # A row has its nominal width exactly when every value fits its field, so
     # those rows (nearly all) are cut at fixed offsets, all at once.
@@ -152,33 +183,50 @@ def _columns(buffer, starts, ends, layout, wanted):
         block = buffer.reshape(-1, width)
     else:
         block = _rows_block(buffer, starts[nominal], width)
-    columns = {name: np.zeros(len(starts), np.int64 if kind == 'i' else np.float64)
-               for name, kind, _, _ in wanted}
+    others = np.flatnonzero(~nominal)
+    wide = _wide_texts(buffer, starts[others], ends[others], layout, others) if len(others) else {}
+    fields = {}
     offset = 0
     for name, kind, field_width, _ in layout:
-        if name in columns and len(block):
-            cells = np.ascontiguousarray(block[:, offset:offset + field_width])
-            cells = cells.view(f'S{field_width}').ravel().astype(columns[name].dtype)
-            columns[name][nominal] = cells
+        if name in wanted:
+            cells = block[:, offset:offset + field_width]
+            if not len(others):
+                texts = np.ascontiguousarray(cells)
+            else:
+                size = max(field_width, wide[name].shape[1])
+                texts = np.full((len(starts), size), _BLANK, np.uint8)
+                texts[nominal, size - field_width:] = cells
+                texts[others] = _right_aligned(wide[name], size)
+            fields[name] = convert(texts, kind)
         offset += field_width
-    if nominal.all():
-        return columns
-    # Rows with a value wider than its field: first all at once, assuming the
-    # integers fit; what that cannot read goes row by row.
-    others = np.flatnonzero(~nominal)
-    values, read = _read_wide_rows(_padded_rows(buffer, starts[others], ends[others]),
-                                   ends[others] - starts[others], layout)
-    for name in columns:
-        columns[name][others[read]] = values[name]
-    for row in others[~read]:
+    return fields
+
+
+def _wide_texts(buffer, starts, ends, layout, numbers):
+    """Texts of rows with a value wider than its field (the table's rows
+    numbers, from 0): first all at once, assuming the integers fit; what that
+    cannot read goes row by row."""
+    texts, read = _read_wide_rows(_padded_rows(buffer, starts, ends), ends - starts, layout)
+    for row in np.flatnonzero(~read):
         text = buffer[starts[row]:ends[row]].tobytes().decode('ascii', 'replace')
-        parsed = parse_row(text, layout)
-        if parsed is None:
-            raise ValueError(f'row {row + 1} does not read as scanfit writes it: {text!r}')
-        for (name, _, _, _), value in zip(layout, parsed):
-            if name in columns:
-                columns[name][row] = value
-    return columns
+        fields = split_row(text, layout)
+        if fields is None:
+            raise ValueError(f'row {numbers[row] + 1} does not read as scanfit writes it: {text!r}')
+        for (name, _, _, _), field in zip(layout, fields):
+            cells = np.frombuffer(field.encode('ascii'), np.uint8)
+            texts[name] = _right_aligned(texts[name], len(cells))
+            texts[name][row] = _BLANK
+            texts[name][row, texts[name].shape[1] - len(cells):] = cells
+    return texts
+
+
+def _right_aligned(cells, size):
+    """Texts right-aligned in blanks, widened to at least size."""
+    if cells.shape[1] >= size:
+        return cells
+    wider = np.full((len(cells), size), _BLANK, np.uint8)
+    wider[:, size - cells.shape[1]:] = cells
+    return wider
 
 
 def _rows_block(buffer, starts, width):
@@ -205,10 +253,10 @@ _BLANK, _DOT = ord(' '), ord('.')
 
 
 def _read_wide_rows(block, lengths, layout):
-    """Values of rows whose reals may be wider than their fields, read field by
+    """Texts of rows whose reals may be wider than their fields, read field by
     field across all rows at once: a padded field is exactly its width, an
     unpadded real ends its decimals after its point, an integer is taken to fit.
-    Returns the values of the rows that read so, and which rows they are."""
+    Returns each field's texts (right-aligned in blanks), and which rows read so."""
     count, width = block.shape
     rows, columns = np.arange(count), np.arange(width)
     position = np.zeros(count, np.int64)
@@ -229,12 +277,7 @@ def _read_wide_rows(block, lengths, layout):
         position = end
     trailing = (columns >= position[:, None]) & (columns < lengths[:, None])
     read &= ~((block != _BLANK) & trailing).any(axis=1)
-    values = {}
-    for name, kind, _, _ in layout:
-        text = texts[name][read]
-        values[name] = text.view(f'S{text.shape[1]}').ravel().astype(
-            np.int64 if kind == 'i' else np.float64)
-    return values, read
+    return texts, read
 
 
 def _field_texts(block, start, end, kind, decimals):
@@ -270,10 +313,16 @@ def _blanks_then_integer(texts):
     return digits[:, -1] & ~(started & ~(digits | sign)).any(axis=1)
 
 
+def read_sbi_records(path):
+    """The records of a binary point file as written (a partial one at its end
+    is not a point)."""
+    raw = np.fromfile(path, np.uint8)
+    return raw[:len(raw) // SBI_RECORD.itemsize * SBI_RECORD.itemsize].view(SBI_RECORD)
+
+
 def read_sbi(path):
     """Points of a binary point file, in the input's units."""
-    raw = np.fromfile(path, np.uint8)
-    records = raw[:len(raw) // SBI_RECORD.itemsize * SBI_RECORD.itemsize].view(SBI_RECORD)
+    records = read_sbi_records(path)
     points = {name: records[name] / scale for name, scale in SBI_SCALE.items()}
     points['col4'] = records['col4'].astype(np.int64)
     points['sweep'] = records['sweep'].astype(np.int64)

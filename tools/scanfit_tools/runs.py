@@ -101,7 +101,9 @@ def read_summary(path):
     """Rows of a campaign's summary.tsv, numbers as floats (NaN where empty).
     'status' stays text, as scanfit-batch writes it: 0, a run's exit status,
     'no report', or nothing for an input that never ran."""
-    with open(path, newline='') as stream:
+    # Input names are bytes: those that are not UTF-8 read as the file
+    # system's own str of them, which finds their folders.
+    with open(path, newline='', encoding='utf-8', errors='surrogateescape') as stream:
         reader = csv.DictReader(stream, delimiter='\t')
         missing = [c for c in SUMMARY_COLUMNS if c not in (reader.fieldnames or ())]
         if missing:
@@ -116,19 +118,34 @@ def read_summary(path):
     return rows
 
 
+def is_campaign(path):
+    """Whether path is a scanfit-batch folder rather than one run."""
+    return os.path.isfile(os.path.join(path, 'summary.tsv'))
+
+
+def campaign_flights(folder):
+    """The flights of a campaign in the summary's order: its rows, each with
+    its run's NAME, the prefix of its outputs and whether it succeeded. A
+    failed run leaves no outputs of its own, so any in its folder are an
+    earlier run's and are not the flight's."""
+    flights = read_summary(os.path.join(folder, 'summary.tsv'))
+    for flight in flights:
+        flight['name'] = run_name(flight['input'])
+        flight['prefix'] = os.path.join(folder, flight['name'], flight['name'])
+        flight['succeeded'] = not flight['failed']
+    return flights
+
+
 def load_campaign(folder):
     """The summary rows, each with its run's nadir track and fitted lines when
     it succeeded and its outputs are there."""
     from . import rows
-    flights = read_summary(os.path.join(folder, 'summary.tsv'))
+    flights = campaign_flights(folder)
     for flight in flights:
-        flight['name'] = run_name(flight['input'])
         flight['ver'] = flight['fit'] = None
-        prefix = os.path.join(folder, flight['name'], flight['name'])
-        # A failed run leaves no outputs of its own, so any in its folder are
-        # an earlier run's.
-        if flight['failed'] or not (os.path.isfile(prefix + '.fit')
-                                    and os.path.isfile(prefix + '_fit.ver')):
+        prefix = flight['prefix']
+        if not flight['succeeded'] or not (os.path.isfile(prefix + '.fit')
+                                           and os.path.isfile(prefix + '_fit.ver')):
             continue
         flight['ver'] = rows.read_fixed_width(prefix + '_fit.ver', rows.VER_LAYOUT)
         flight['fit'] = rows.read_fixed_width(prefix + '.fit', rows.FIT_LAYOUT)

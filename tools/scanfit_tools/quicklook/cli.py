@@ -46,7 +46,7 @@ def main(argv=None):
     parser, arguments = parse_arguments(sys.argv[1:] if argv is None else argv)
     from . import draw  # loads matplotlib, which takes a while: only after the options are good
     try:
-        if os.path.isfile(os.path.join(arguments.path, 'summary.tsv')):
+        if runs.is_campaign(arguments.path):
             if arguments.line is not None:
                 parser.error('--line applies to one run, not to a campaign')
             name = os.path.basename(os.path.normpath(arguments.path)) + '_campaign'
