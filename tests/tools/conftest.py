@@ -11,7 +11,7 @@ REPOSITORY = Path(__file__).resolve().parents[2]
 QUICKLOOK = REPOSITORY / 'tools' / 'scanfit-quicklook'
 BATCH = REPOSITORY / 'tools' / 'scanfit-batch'
 STAND_IN_SSH = REPOSITORY / 'tests' / 'tools' / 'stand_in_ssh'
-OUTPUT_ENDINGS = ('.fit', '_fit.ver', '_fit.scn', '_high.scn', '_low.scn')
+OUTPUT_ENDINGS = ('.fit', '_fit.ver', '.scn', '.sbi')
 sys.path.insert(0, str(REPOSITORY / 'tools'))
 
 
@@ -42,11 +42,11 @@ def generate(path, seed, points=2000, form='six'):
     return path
 
 
-def plain_run(flight, folder):
+def plain_run(flight, folder, binary=False):
     """The outputs of scanfit run by hand, {file name: bytes}, or None when it fails."""
     folder.mkdir(parents=True)
     done = subprocess.run([program('SCANFIT_BINARY', 'scanfit'), f'--output-dir={folder}',
-                           '--', flight], capture_output=True)
+                           *(['-b'] if binary else []), '--', flight], capture_output=True)
     return {p.name: p.read_bytes() for p in folder.iterdir()} if done.returncode == 0 else None
 
 

@@ -197,15 +197,17 @@ def test_a_stop_ends_every_run_and_leaves_the_hosts_clean(tmp_path):
 
 
 def test_hosts_sharing_the_folders_write_in_place(tmp_path):
-    flights = [generate(tmp_path / f'f{k}.txt', k).name for k in (1, 2)]
+    flights = [generate(tmp_path / f'f{k}.bin', k, form='binary').name for k in (1, 2)]
     hosts = make_hosts(tmp_path, 'h1')
-    done = batch('--hosts', 'h1', '--shared-dir', '--output-dir', 'camp', *flights,
-                 cwd=tmp_path, hosts=hosts)
+    done = batch('--binary', '--hosts', 'h1,h9', '--shared-dir', '--output-dir', 'camp',
+                 *flights, cwd=tmp_path, hosts=hosts)
     assert done.returncode == 0, done.stderr
+    assert done.stderr.decode() == ('scanfit-batch: h9: left out, it cannot be reached: '
+                                    'ssh: connect to host h9 port 22: Connection refused\n')
     for flight in flights:
         name = flight[:-4]
-        assert outputs(tmp_path / 'camp' / name) == plain_run(tmp_path / flight,
-                                                             tmp_path / 'plain' / name)
+        assert outputs(tmp_path / 'camp' / name) == \
+            plain_run(tmp_path / flight, tmp_path / 'plain' / name, binary=True)
     assert left_on(hosts) == [] and not (tmp_path / 'camp' / '.staging').exists()
 
 
