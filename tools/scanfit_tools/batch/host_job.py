@@ -27,7 +27,7 @@ class Job:
         # note of the run going on.
         self.work = self.staging if plan['shared'] else f'{plan["home_folder"]}/{sequence}'
         self.runs = [(int(triples[k]), triples[k + 1], triples[k + 2])
-                     for k in range(0, len(triples) - 2, 3)]
+                     for k in range(0, len(triples) - 2, 3) if triples[k]]   # not padding
         self.outcomes = {}
         self.failed_run = 'did not finish'
 

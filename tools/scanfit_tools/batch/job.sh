@@ -14,7 +14,8 @@ stopped=
 # A stop reaches scanfit too (GNU parallel signals the whole job): the job
 # writes down how it ended and starts no other run.
 trap 'stopped=1' INT TERM HUP
-while [ $# -ge 3 ]; do
+# Empty words pad a job to the words of the largest one.
+while [ $# -ge 3 ] && [ -n "$1" ]; do
   # The braces take the shell's own note of a run ended by a signal.
   { "$SCANFIT_BATCH_PROGRAM" $SCANFIT_BATCH_OPTIONS --output-dir="$3" \
       --report="$3/report.json" -- "$2" 2>"$3/scanfit.log" >/dev/null </dev/null; } 2>/dev/null

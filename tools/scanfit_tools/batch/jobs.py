@@ -26,9 +26,8 @@ from .slots import Slots, plan_slots
 
 COMMAND = 'exec /bin/sh "$SCANFIT_BATCH_JOB"'   # GNU parallel appends the job's words
 JOB_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'job.sh')
-MOST_RUNS_PER_JOB = 8
+MOST_RUNS_PER_JOB = 16
 JOB_BYTES = 8 << 20     # inputs of a job, in all, beyond which it takes one
-JOBS_PER_SLOT = 6
 # Bytes of a job's command line at most: GNU parallel allows some 60 000 here.
 COMMAND_BYTES = 40000
 # On a stop, GNU parallel sends each job SIGTERM and allows it this long (in
@@ -36,33 +35,43 @@ COMMAND_BYTES = 40000
 STOP_GRACE_MS = 30000
 
 
-def runs_per_job(todo, slots):
-    """Runs in one job: a few for small flights, so that GNU parallel's cost
-    per job is shared, but never so many that slots run out of work, nor
-    that the job's command line (its words quoted) grows too long."""
+def job_sizes(todo, slots):
+    """Runs of each job, in order: many at first, when GNU parallel's cost per
+    job would weigh on small flights, fewer and fewer towards the end, so
+    that the slots run out of work together; never so many that a job's
+    command line (its words quoted) grows too long."""
     sizes, longest = [], 0
     for run in todo:
-        try:
-            sizes.append(os.path.getsize(run.path))
-        except OSError:
-            sizes.append(0)
+        sizes.append(run.size or 0)
         # A quote takes five bytes once quoted for the shell.
         longest = max(longest, 5 * len(os.fsencode(run.path + run.folder)) + 32)
     mean = sum(sizes) / len(sizes)
-    many = min(MOST_RUNS_PER_JOB, len(todo) // (slots * JOBS_PER_SLOT),
-               COMMAND_BYTES // longest)
+    most = min(MOST_RUNS_PER_JOB, COMMAND_BYTES // longest)
     if mean:
-        many = min(many, int(JOB_BYTES // mean))
-    return max(1, many)
+        most = min(most, int(JOB_BYTES // mean))
+    jobs, left = [], len(todo)
+    while left:
+        jobs.append(max(1, min(most, left // (2 * slots))))
+        left -= jobs[-1]
+    return jobs
 
 
-def argument_file(todo, work):
+def argument_file(todo, slots, work):
+    """The runs, largest first, as INDEX INPUT FOLDER words, each job's padded
+    with empty words to as many as the largest job's (GNU parallel hands the
+    same number of words to every job; the jobs skip the empty ones)."""
+    todo = sorted(todo, key=lambda run: -(run.size or 0))
+    sizes = job_sizes(todo, slots)
     path = os.path.join(work, 'runs')
     with open(path, 'wb') as stream:
-        for run in todo:
-            stream.write(b'%d\0%s\0%s\0' % (run.index, os.fsencode(run.path),
-                                           os.fsencode(run.folder)))
-    return path
+        at = 0
+        for size in sizes:
+            for run in todo[at:at + size]:
+                stream.write(b'%d\0%s\0%s\0' % (run.index, os.fsencode(run.path),
+                                                os.fsencode(run.folder)))
+            stream.write(b'\0\0\0' * (max(sizes) - size))
+            at += size
+    return path, 3 * max(sizes)
 
 
 def program(options):
@@ -111,10 +120,10 @@ def environment(work, slots, local_program, options):
     return env
 
 
-def parallel_argv(campaign, slots, per_job, arguments):
+def parallel_argv(campaign, slots, words, arguments):
     joblog = os.path.join(campaign.folder, 'joblog.tsv')
     return ['parallel', '--will-cite', '--null', '--ungroup', '--halt', 'never',
-            '--jobs', str(slots.count), '--max-args', str(3 * per_job),
+            '--jobs', str(slots.count), '--max-args', str(words),
             '--termseq', f'TERM,{STOP_GRACE_MS},KILL,25',
             '--joblog', ('+' if os.path.exists(joblog) else '') + joblog,
             '--arg-file', arguments, COMMAND]
@@ -173,8 +182,8 @@ def run_jobs(campaign, todo, slots, options, stop):
                        'shared': options.shared_dir, 'binary': options.binary,
                        'program': host_program,
                        'home_folder': f'{remote.HOME_FOLDER}/{campaign.token}'}, stream)
-        argv = parallel_argv(campaign, slots, runs_per_job(todo, slots.count),
-                             argument_file(todo, work))
+        arguments, words = argument_file(todo, slots.count, work)
+        argv = parallel_argv(campaign, slots, words, arguments)
         try:
             process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                        env=environment(work, slots, local_program, options),
@@ -199,6 +208,10 @@ def prepare(todo):
     """Empty folders for the runs; those whose folder cannot be made fail."""
     ready, failed = [], {}
     for run in todo:
+        try:
+            run.size = os.path.getsize(run.path)
+        except OSError:
+            pass
         try:
             campaigns.clear_folder(run.folder)
             ready.append(run)
