@@ -223,12 +223,15 @@ def point_files(prefix):
 
 
 def find_report(prefix):
-    """The run report beside the outputs (report.json, as scanfit-batch leaves
-    it), when it is there and is about this run; else None."""
+    """What the figures take from the run report beside the outputs
+    (report.json, as scanfit-batch leaves it), when it is there and is about
+    this run: the input's file name and form, and the points read; else None."""
     report = read_json(os.path.join(os.path.dirname(prefix), REPORT))
     try:
-        if run_name(report['input']['file']) == os.path.basename(prefix):
-            return report
+        given = report['input']
+        if run_name(given['file']) == os.path.basename(prefix):
+            return {'file': given['file'], 'form': given.get('form'),
+                    'points': report.get('points')}
     except (KeyError, TypeError):
         pass
     return None

@@ -119,12 +119,12 @@ def run_figure(run, line=None):
 
 
 def run_title(run):
-    report = run['report'] or {'input': {}}
+    report = run['report'] or {}
     counts = stats.class_counts(run['points'])
     in_files = sum(counts.values())
-    points = report.get('points', in_files)
-    name = printable(report['input'].get('file', run['name']))
-    form = report['input'].get('form', run['kind'])
+    points = report.get('points') or in_files
+    name = printable(report.get('file') or run['name'])
+    form = report.get('form') or run['kind']
     shares = ', '.join(f'{kind} {_share(counts[kind], points)}' for kind in CLASSES)
     if points > in_files:
         shares += f', no residual {_share(points - in_files, points)}'
