@@ -64,17 +64,29 @@ other20() { "$other" --jobs 2 --output-dir "$tmp/out" "${first20[@]}"; }
 cases=(loop batch200 batch20)
 [[ -z "$other" ]] || cases+=(other200 other20)
 
-declare -A times sums
+# cpu_seconds: user and system seconds of this shell's children so far, from
+# bash's `times` (its second line), which must run in this shell itself.
+cpu_seconds() {
+  times >"$tmp/times"
+  tail -n 1 "$tmp/times" | awk '{ for (i = 1; i <= 2; i++) { split($i, t, "m");
+                                  s += t[1] * 60 + t[2] } } END { printf "%.3f", s }'
+}
+
+declare -A times cpus sums
 for round in $(seq 1 "$runs"); do
   echo "bench: round $round of $runs" >&2
   for c in "${cases[@]}"; do
     rm -rf "$tmp/out"
     mkdir "$tmp/out"
     sync
+    cpu_seconds >"$tmp/c0"
     t0="$EPOCHREALTIME"
     "$c" || die "$c failed"
     t1="$EPOCHREALTIME"
+    cpu_seconds >"$tmp/c1"
+    c0="$(<"$tmp/c0")" c1="$(<"$tmp/c1")"
     times[$c]+="$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }') "
+    cpus[$c]+="$(awk -v a="$c0" -v b="$c1" 'BEGIN { printf "%.3f", b - a }') "
     sum="$(checksum "$tmp/out")"
     [[ -z "${sums[$c]:-}" || "${sums[$c]}" == "$sum" ]] || die "$c: outputs changed"
     sums[$c]="$sum"
@@ -84,7 +96,8 @@ done
 
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 echo "load: $(uptime)"
-printf '%-10s %8s   %s\n' case median "seconds of each round"
+printf '%-10s %8s %8s   %s\n' case wall_s cpu_s "wall seconds of each round"
 for c in "${cases[@]}"; do
-  printf '%-10s %8s   %s\n' "$c" "$(median "${times[$c]}")" "${times[$c]}"
+  printf '%-10s %8s %8s   %s\n' "$c" "$(median "${times[$c]}")" "$(median "${cpus[$c]}")" \
+    "${times[$c]}"
 done
