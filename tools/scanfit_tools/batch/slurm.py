@@ -106,20 +106,20 @@ def submit(campaign, options, stop):
 
 
 def _state(job):
-    """(state, exit code) of a job, or None when Slurm no longer knows it."""
-    done = subprocess.run(['scontrol', '-o', 'show', 'job', job], stdin=subprocess.DEVNULL,
-                          capture_output=True)
-    if done.returncode != 0:
-        return None
-    fields = dict(word.split('=', 1) for word in done.stdout.decode('utf-8', 'replace').split()
-                  if '=' in word)
-    return fields.get('JobState', ''), fields.get('ExitCode', '')
+    """The job's state (COMPLETED, FAILED, ...), or None once Slurm has
+    forgotten it. squeue prints the state alone, where scontrol's line would
+    hold the job's folder, whose name could pass for a state."""
+    done = subprocess.run(['squeue', '-h', '-t', 'all', '-o', '%T', '-j', job],
+                          stdin=subprocess.DEVNULL, capture_output=True)
+    state = done.stdout.decode('ascii', 'replace').strip()
+    return state if done.returncode == 0 and state else None
 
 
 def _pause(seconds, stop):
+    """Sleeps, but wakes within a tenth of a second of a stop."""
     end = time.monotonic() + seconds
-    while stop.signal is None and time.monotonic() < end:
-        time.sleep(min(0.1, end - time.monotonic()) if end > time.monotonic() else 0)
+    while stop.signal is None and (left := end - time.monotonic()) > 0:
+        time.sleep(min(0.1, left))
 
 
 def _wait(campaign, folder, todo, job_ids, stop):
@@ -127,15 +127,14 @@ def _wait(campaign, folder, todo, job_ids, stop):
     delay = 0.2
     while stop.signal is None:
         state = _state(job_ids[-1])
-        if state is None or state[0] in ENDED:
+        if state is None or state in ENDED:
             break
         _pause(delay, stop)
         delay = min(delay * 1.5, 5)
     if stop.signal is not None:
         return _cancel(campaign, todo, job_ids, stop)
-    if state is None or state[0] not in ('COMPLETED', 'FAILED'):
-        campaigns.say(f'the summary job {job_ids[-1]} ended '
-                      f'{state[0] if state else "out of sight"}')
+    if state not in (None, 'COMPLETED', 'FAILED'):
+        campaigns.say(f'the summary job {job_ids[-1]} ended {state}')
         return 1
     entries = runs.read_summary_entries(campaign.folder)
     if entries is None or not os.path.exists(os.path.join(folder, ENDED_NOTE)):
