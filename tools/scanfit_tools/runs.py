@@ -48,6 +48,8 @@ def _escaped_byte(byte):
 def printable(text):
     """A name as one line for people: control characters and bytes that are
     not UTF-8 written as \\n, \\t, \\r or \\xHH; the rest as it is."""
+    if text.isprintable():      # no control character, no byte that is not UTF-8
+        return text
     out = []
     for char in text:
         code = ord(char)
@@ -154,17 +156,24 @@ def _outputs_in_place(report, folder):
     return None
 
 
-def verify_run(folder, input_path):
-    """Why the run folder is not a finished run of this input, or None when it
-    is: its report names this input (path, size, modification time), and
-    every output the report lists is in the folder with that size. This is
-    the one test of "done" for resuming, summaries and exit statuses."""
+def check_run(folder, input_path, record=None):
+    """(why the run folder is not a finished run of this input, or None when
+    it is; its report). A run is finished when its report names this input
+    (path, size, modification time) and every output the report lists is in
+    the folder with that size. This is the one test of "done" for resuming,
+    summaries and exit statuses."""
     report = read_json(os.path.join(folder, REPORT))
     if report is None:
         there = os.path.exists(os.path.join(folder, REPORT))
-        return 'its report does not read' if there else 'no report'
-    return (_names_its_input(report, read_record(folder), input_path)
-            or _outputs_in_place(report, folder))
+        return ('its report does not read' if there else 'no report'), None
+    record = read_record(folder) if record is None else record
+    return (_names_its_input(report, record, input_path)
+            or _outputs_in_place(report, folder)), report
+
+
+def verify_run(folder, input_path):
+    """Why the run folder is not a finished run of this input, or None."""
+    return check_run(folder, input_path)[0]
 
 
 def last_message(folder, limit=400):
@@ -294,12 +303,12 @@ def summary_entry(name, given, path, folder, status=None, reason=None):
     record = read_record(folder)
     if status is None and reason is None:
         status, reason = record.get('status'), record.get('reason')
-    why = verify_run(folder, path)
+    why, report = check_run(folder, path, record)
     done = why is None and not reason and status in (0, None)
     entry = dict.fromkeys(SUMMARY_KEYS)
     entry.update(name=name, input=given, done=done)
     if done:
-        entry.update(_numbers(read_json(os.path.join(folder, REPORT))), status=0)
+        entry.update(_numbers(report), status=0)
     else:
         entry.update(status=status, reason=why_not_done(folder, status, reason, why))
     return entry

@@ -68,12 +68,14 @@ def clear_folder(folder):
     """An empty DIR/NAME/ for a run: whatever an earlier run left goes first,
     so that nothing of it is ever taken for this run's."""
     try:
-        if os.path.islink(folder) or not os.path.isdir(folder):
-            os.unlink(folder)
-        else:
-            shutil.rmtree(folder)
-    except FileNotFoundError:
+        os.mkdir(folder)
+        return
+    except FileExistsError:
         pass
+    if os.path.islink(folder) or not os.path.isdir(folder):
+        os.unlink(folder)
+    else:
+        shutil.rmtree(folder)
     os.mkdir(folder)
 
 

@@ -24,9 +24,12 @@ from . import campaign as campaigns
 from . import hosts as remote
 from .slots import Slots, plan_slots
 
-COMMAND = 'exec /bin/sh "$SCANFIT_BATCH_JOB"'   # GNU parallel appends the job's words
+# GNU parallel's command, a fixed text: it appends the job's words, each
+# quoted, and runs it with /bin/sh, which then takes job.sh from the
+# environment. It holds no braces, which GNU parallel would read as its own.
+COMMAND = 'eval "$SCANFIT_BATCH_JOB"; scanfit_batch_job'
 JOB_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'job.sh')
-MOST_RUNS_PER_JOB = 16
+MOST_RUNS_PER_JOB = 32
 JOB_BYTES = 8 << 20     # inputs of a job, in all, beyond which it takes one
 # Bytes of a job's command line at most: GNU parallel allows some 60 000 here.
 COMMAND_BYTES = 40000
@@ -49,9 +52,10 @@ def job_sizes(todo, slots):
     most = min(MOST_RUNS_PER_JOB, COMMAND_BYTES // longest)
     if mean:
         most = min(most, int(JOB_BYTES // mean))
+    least = min(2, max(1, most))   # a job of one run costs as much as the run
     jobs, left = [], len(todo)
     while left:
-        jobs.append(max(1, min(most, left // (2 * slots))))
+        jobs.append(min(left, max(least, min(most, left // (2 * slots)))))
         left -= jobs[-1]
     return jobs
 
@@ -104,6 +108,11 @@ def parallel_home(work):
     return work
 
 
+def job_text():
+    with open(JOB_SCRIPT, encoding='ascii') as stream:
+        return stream.read()
+
+
 def environment(work, slots, local_program, options):
     env = dict(os.environ)
     env.pop('PARALLEL', None)   # options for GNU parallel that no one asked here
@@ -111,7 +120,7 @@ def environment(work, slots, local_program, options):
     env.update(
         PARALLEL_HOME=parallel_home(work), PARALLEL_SHELL='/bin/sh',
         PYTHONDONTWRITEBYTECODE='1',
-        SCANFIT_BATCH_JOB=JOB_SCRIPT, SCANFIT_BATCH_WORK=work,
+        SCANFIT_BATCH_JOB=job_text(), SCANFIT_BATCH_WORK=work,
         SCANFIT_BATCH_LOCAL_SLOTS=str(slots.local), SCANFIT_BATCH_PROGRAM=local_program,
         SCANFIT_BATCH_OPTIONS=('-b ' if options.binary else '')
         + f'--threads={slots.local_threads}',
