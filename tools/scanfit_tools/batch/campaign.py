@@ -20,7 +20,7 @@ class Run:
     def __init__(self, index, given, path, name, folder):
         self.index, self.given, self.path = index, given, path
         self.name, self.folder = name, folder
-        self.size = None    # the input's bytes, when known
+        self.size = None    # the input's bytes, once looked at
 
 
 class Campaign:

@@ -150,6 +150,8 @@ def main(triples):
     with open(plan_path, encoding='ascii') as stream:
         plan = json.load(stream)
     job = Job(plan, int(os.environ['PARALLEL_JOBSLOT']), os.environ['PARALLEL_SEQ'], triples)
+    if not job.runs:
+        return 0   # a job of runs whose folders could not be made
     try:
         job.shared() if plan['shared'] else job.sent()
     finally:

@@ -2,10 +2,10 @@
 
 GNU parallel runs jobs of a few runs each (job.sh), as many at a time as
 the hosts have job slots: the first slots are this machine's, the others
-each belong to one host. The runs reach it as one NUL-separated argument
-file of INDEX, INPUT, FOLDER words, which it hands to each job as words of
-their own; its command is a fixed text, and everything else a job needs
-comes through the environment. Each run ends with one line on standard
+each belong to one host. The runs reach it as NUL-separated INDEX, INPUT,
+FOLDER words through its argument file (a pipe), and it hands them to each
+job as words of their own; its command is a fixed text, and everything else
+a job needs comes through the environment. Each run ends with one line on standard
 output, INDEX STATUS [REASON], which is how the campaign learns its status.
 
 A job of several runs spares GNU parallel's own cost per job (a few
@@ -19,6 +19,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 
 from . import campaign as campaigns
 from . import hosts as remote
@@ -38,44 +39,63 @@ COMMAND_BYTES = 40000
 STOP_GRACE_MS = 30000
 
 
-def job_sizes(todo, slots):
-    """Runs of each job, in order: many at first, when GNU parallel's cost per
-    job would weigh on small flights, fewer and fewer towards the end, so
-    that the slots run out of work together; never so many that a job's
-    command line (its words quoted) grows too long."""
-    sizes, longest = [], 0
+def plan_jobs(todo, slots):
+    """The runs of each job, in order, largest inputs first: many to a job at
+    first, when GNU parallel's cost per job would weigh on small flights,
+    fewer and fewer towards the end, so that the slots run out of work
+    together; never so many that a job's command line (its words quoted)
+    grows too long."""
+    longest = 0
     for run in todo:
-        sizes.append(run.size or 0)
+        try:
+            run.size = os.path.getsize(run.path)
+        except OSError:
+            run.size = 0
         # A quote takes five bytes once quoted for the shell.
         longest = max(longest, 5 * len(os.fsencode(run.path + run.folder)) + 32)
-    mean = sum(sizes) / len(sizes)
+    todo = sorted(todo, key=lambda run: -run.size)
+    mean = sum(run.size for run in todo) / len(todo)
     most = min(MOST_RUNS_PER_JOB, COMMAND_BYTES // longest)
     if mean:
         most = min(most, int(JOB_BYTES // mean))
     least = min(2, max(1, most))   # a job of one run costs as much as the run
-    jobs, left = [], len(todo)
-    while left:
-        jobs.append(min(left, max(least, min(most, left // (2 * slots)))))
-        left -= jobs[-1]
+    jobs = []
+    while todo:
+        size = min(len(todo), max(least, min(most, len(todo) // (2 * slots))))
+        jobs.append(todo[:size])
+        todo = todo[size:]
     return jobs
 
 
-def argument_file(todo, slots, work):
-    """The runs, largest first, as INDEX INPUT FOLDER words, each job's padded
-    with empty words to as many as the largest job's (GNU parallel hands the
-    same number of words to every job; the jobs skip the empty ones)."""
-    todo = sorted(todo, key=lambda run: -(run.size or 0))
-    sizes = job_sizes(todo, slots)
-    path = os.path.join(work, 'runs')
-    with open(path, 'wb') as stream:
-        at = 0
-        for size in sizes:
-            for run in todo[at:at + size]:
-                stream.write(b'%d\0%s\0%s\0' % (run.index, os.fsencode(run.path),
+def feed(stream, jobs, failed, stop):
+    """Hands GNU parallel each job's words, INDEX INPUT FOLDER per run, once
+    the runs' folders are ready, while GNU parallel starts up; a run whose
+    folder cannot be made fails. Every job gets as many words as the
+    largest one (GNU parallel hands the same number to each), the rest
+    empty, which the jobs skip."""
+    most = max(len(job) for job in jobs)
+    try:
+        for job in jobs:
+            if stop.signal is not None:
+                break
+            words = []
+            for run in job:
+                try:
+                    campaigns.clear_folder(run.folder)
+                except OSError as error:
+                    failed[run.index] = (None, f'cannot make its folder: {error.strerror}')
+                    continue
+                words.append(b'%d\0%s\0%s\0' % (run.index, os.fsencode(run.path),
                                                 os.fsencode(run.folder)))
-            stream.write(b'\0\0\0' * (max(sizes) - size))
-            at += size
-    return path, 3 * max(sizes)
+            stream.write(b''.join(words) + b'\0\0\0' * (most - len(words)))
+            stream.flush()
+    except OSError:
+        pass   # GNU parallel is gone: stopped
+    finally:
+        try:
+            stream.close()
+        except OSError:
+            pass
 
 
 def program(options):
@@ -129,13 +149,13 @@ def environment(work, slots, local_program, options):
     return env
 
 
-def parallel_argv(campaign, slots, words, arguments):
+def parallel_argv(campaign, slots, words):
     joblog = os.path.join(campaign.folder, 'joblog.tsv')
     return ['parallel', '--will-cite', '--null', '--ungroup', '--halt', 'never',
             '--jobs', str(slots.count), '--max-args', str(words),
             '--termseq', f'TERM,{STOP_GRACE_MS},KILL,25',
             '--joblog', ('+' if os.path.exists(joblog) else '') + joblog,
-            '--arg-file', arguments, COMMAND]
+            '--arg-file', '-', COMMAND]
 
 
 class Progress:
@@ -181,7 +201,8 @@ def read_outcomes(stream, total):
 
 
 def run_jobs(campaign, todo, slots, options, stop):
-    """Runs `todo` through GNU parallel: {index: (status, reason)}."""
+    """Runs `todo` through GNU parallel: {index: (status, reason)}. GNU
+    parallel starts at once; the runs' folders are made ready meanwhile."""
     work = tempfile.mkdtemp(prefix='scanfit-batch.')
     try:
         local_program, host_program = program(options)
@@ -191,42 +212,31 @@ def run_jobs(campaign, todo, slots, options, stop):
                        'shared': options.shared_dir, 'binary': options.binary,
                        'program': host_program,
                        'home_folder': f'{remote.HOME_FOLDER}/{campaign.token}'}, stream)
-        arguments, words = argument_file(todo, slots.count, work)
-        argv = parallel_argv(campaign, slots, words, arguments)
+        jobs = plan_jobs(todo, slots.count)
+        argv = parallel_argv(campaign, slots, 3 * max(len(job) for job in jobs))
         try:
-            process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        env=environment(work, slots, local_program, options),
                                        process_group=0)
         except OSError as error:
             campaigns.say(f'cannot run GNU parallel: {error.strerror}')
             return {}
         stop.watch(process.pid)
+        failed = {}
+        feeder = threading.Thread(target=feed, args=(process.stdin, jobs, failed, stop))
+        feeder.start()
         try:
-            return read_outcomes(process.stdout, len(todo))
+            outcomes = read_outcomes(process.stdout, len(todo))
         except BaseException:
             process.send_signal(signal.SIGINT)   # its jobs end as on a stop
             raise
         finally:
             process.wait()
+            feeder.join()
             stop.release()
+        return {**outcomes, **failed}
     finally:
         shutil.rmtree(work, ignore_errors=True)
-
-
-def prepare(todo):
-    """Empty folders for the runs; those whose folder cannot be made fail."""
-    ready, failed = [], {}
-    for run in todo:
-        try:
-            run.size = os.path.getsize(run.path)
-        except OSError:
-            pass
-        try:
-            campaigns.clear_folder(run.folder)
-            ready.append(run)
-        except OSError as error:
-            failed[run.index] = (None, f'cannot make its folder: {error.strerror}')
-    return ready, failed
 
 
 def run_campaign(campaign, options, stop):
@@ -242,11 +252,9 @@ def run_campaign(campaign, options, stop):
             if not slots.count:
                 outcomes = {run.index: (None, 'no host could be reached') for run in todo}
             else:
-                ready, outcomes = prepare(todo)
                 if slots.remote:
                     os.makedirs(os.path.join(staging, campaign.token), exist_ok=True)
-                if ready and stop.signal is None:
-                    outcomes.update(run_jobs(campaign, ready, slots, options, stop))
+                outcomes = run_jobs(campaign, todo, slots, options, stop)
     finally:
         if sent:
             remote.farewell(list(dict.fromkeys(s['host'] for s in slots.remote)),
