@@ -5,13 +5,14 @@ set -euo pipefail
 
 # clang and its runtime libraries build the fuzz targets (fuzz/run.sh);
 # dpkg-dev finds the Debian package's dependencies, man-db renders the
-# manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync,
-# scanfit-quicklook on Debian's Python with matplotlib and numpy, and
-# scanfit-export on numpy and GDAL's Python modules; its tests read what it
-# writes with ogrinfo (gdal-bin) and, under node, the npm package copc,
-# which the tests install into the build tree.
+# manual pages in a test; scanfit-batch runs on Debian's Python with GNU
+# parallel and rsync, and its tests bring up a Slurm cluster of one node
+# (slurm-wlm, munge); scanfit-quicklook draws with matplotlib and numpy;
+# scanfit-export writes with numpy and GDAL's Python modules, and its tests
+# read what it writes with ogrinfo (gdal-bin) and, under node, the npm
+# package copc, which the tests install into the build tree.
 packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
-          libclang-rt-14-dev dpkg-dev man-db parallel jq rsync
+          libclang-rt-14-dev dpkg-dev man-db parallel rsync slurm-wlm munge
           python3 python3-matplotlib python3-numpy python3-pytest
           python3-gdal gdal-bin)
 # Debian's node and npm, unless a node is there already (another node's own

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: built from a release build,
 # installed with apt-get, run (--version, the sample flight, the manual
-# pages, a campaign of one flight, its figure and its export) and removed
-# again. Run as root (or with sudo available).
+# pages, a campaign of one flight, its figures and its export) and removed
+# again, leaving nothing behind. Run as root (or with sudo available).
 #
 #   tools/package-test.sh [BUILD_DIR]     (default: build/)
 set -euo pipefail
@@ -28,13 +28,14 @@ work="$(mktemp -d)"
 # The installed program writes what the one built here writes.
 "$build/scanfit" --output-dir="$work.ref" "$root/data/sample_flight.txt" 2>/dev/null
 for f in "$work"/*; do cmp "$f" "$work.ref/$(basename "$f")"; done
-man -w scanfit
+man -w scanfit scanfit-batch >/dev/null
 # A campaign of one flight, with the installed scanfit beside the script.
 /usr/bin/scanfit-batch --output-dir "$work/campaign" "$root/data/sample_flight.txt"
 for f in "$work.ref"/*; do cmp "$f" "$work/campaign/sample_flight/$(basename "$f")"; done
-# And its figure, drawn by the installed quick-look tool.
+# And its figures, drawn by the installed quick-look tool.
 /usr/bin/scanfit-quicklook -o "$work/flight.png" "$work/campaign/sample_flight" >/dev/null
-[ -s "$work/flight.png" ]
+/usr/bin/scanfit-quicklook -o "$work/campaign.png" "$work/campaign" >/dev/null
+[ -s "$work/flight.png" ] && [ -s "$work/campaign.png" ]
 # The installed export: LAS and CSV need numpy alone, the GIS layers GDAL's
 # Python modules, which the package only recommends.
 man -w scanfit-export
@@ -47,5 +48,15 @@ dataset = ogr.Open(sys.argv[1])
 print(dataset.GetLayerByName("nadir").GetFeatureCount())' "$work/flight.gpkg")"
   [ "$nadir" = 17 ] || { echo "package export: $nadir nadir records, not 17" >&2; exit 1; }
 fi
+# Bytecode that Python writes beside the modules when they are imported
+# other than by the tools, as root.
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, "/usr/lib/scanfit")
+import scanfit_tools.batch.cli, scanfit_tools.quicklook.cli, scanfit_tools.export.cli'
 rm -rf "$work" "$work.ref"
+
+trap - EXIT
+$sudo apt-get remove -y -qq scanfit >/dev/null
+for left in /usr/lib/scanfit /usr/bin/scanfit-batch /usr/share/doc/scanfit; do
+  [ ! -e "$left" ] || { echo "package: $left is left after its removal" >&2; exit 1; }
+done
 echo "package: installed, ran and removed"

@@ -10,6 +10,9 @@ import pytest
 REPOSITORY = Path(__file__).resolve().parents[2]
 QUICKLOOK = REPOSITORY / 'tools' / 'scanfit-quicklook'
 EXPORT = REPOSITORY / 'tools' / 'scanfit-export'
+BATCH = REPOSITORY / 'tools' / 'scanfit-batch'
+STAND_IN_SSH = REPOSITORY / 'tests' / 'tools' / 'stand_in_ssh'
+OUTPUT_ENDINGS = ('.fit', '_fit.ver', '.scn', '.sbi')
 sys.path.insert(0, str(REPOSITORY / 'tools'))
 
 
@@ -31,6 +34,29 @@ def run_scanfit(input_path, folder, binary=False):
         + [str(input_path)]
     subprocess.run(command, check=True, capture_output=True)
     return json.loads((folder / 'report.json').read_text())
+
+
+def generate(path, seed, points=2000, form='six'):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run([program('GENFLIGHT_BINARY', 'genflight'), '--points', str(points),
+                    '--seed', str(seed), '--format', form, '--output', path], check=True)
+    return path
+
+
+def plain_run(flight, folder, binary=False):
+    """The outputs of scanfit run by hand, {file name: bytes}, or None when it fails."""
+    folder.mkdir(parents=True)
+    done = subprocess.run([program('SCANFIT_BINARY', 'scanfit'), f'--output-dir={folder}',
+                           *(['-b'] if binary else []), '--', flight], capture_output=True)
+    return {p.name: p.read_bytes() for p in folder.iterdir()} if done.returncode == 0 else None
+
+
+def outputs(folder):
+    return {p.name: p.read_bytes() for p in folder.iterdir() if p.name.endswith(OUTPUT_ENDINGS)}
+
+
+def summary(folder):
+    return json.loads((folder / 'summary.json').read_bytes())
 
 
 def run_quicklook(*arguments, cwd=None):
@@ -76,14 +102,25 @@ def sample_run(tmp_path_factory):
     return folder
 
 
+def summary_entry(name, given, report=None, status=0, reason=None):
+    """An entry of summary.json as scanfit-batch writes it."""
+    entry = {'name': name, 'input': given, 'done': report is not None, 'status': status,
+             'reason': reason, 'points': None, 'fittedLines': None, 'highPoints': None,
+             'lowPoints': None, 'sigmaMedian': None, 'seconds': None, 'compression': None}
+    if report:
+        entry.update(points=report['points'], fittedLines=report['fittedLines'],
+                     highPoints=report['classes']['high'], lowPoints=report['classes']['low'],
+                     sigmaMedian=report['sigma']['median'], seconds=0.01)
+    return entry
+
+
 @pytest.fixture(scope='session')
 def campaign(tmp_path_factory):
     """A scanfit-batch folder built by hand: three flights, an empty one, one of
     two points (no fitted lines) and one failed input with outputs of an
     earlier run."""
     folder = tmp_path_factory.mktemp('campaign')
-    header = 'input\tstatus\tpoints\tfitted_lines\thigh_share\tlow_share\tmedian_sigma\tseconds'
-    rows = [header]
+    entries = []
     inputs = []
     for name, form, seed in (('ridge', 'six', 21), ('fjord', 'binary', 22), ('coast', 'seven', 23)):
         inputs.append(folder / f'{name}.{"bin" if form == "binary" else "txt"}')
@@ -93,14 +130,12 @@ def campaign(tmp_path_factory):
     (folder / 'pair.txt').write_text(''.join(inputs[0].read_text().splitlines(True)[:2]))
     for flight in inputs + [folder / 'empty.txt', folder / 'pair.txt']:
         report = run_scanfit(flight, folder / flight.stem, binary=flight.suffix == '.bin')
-        points, classes = report['points'], report['classes']
-        rows.append('\t'.join(map(str, (
-            flight.name, 0, points, report['fittedLines'], classes['high'] / max(points, 1),
-            classes['low'] / max(points, 1), report['sigma'].get('median', ''), 0.01))))
-    rows.append('lost.txt\t255' + '\t' * 6)
+        entries.append(summary_entry(flight.stem, flight.name, report))
+    entries.append(summary_entry('lost', 'lost.txt', status=255, reason='Cannot read from: '
+                                 'lost.txt: No such file or directory'))
     # What an earlier, successful run of lost.txt left behind.
     (folder / 'lost').mkdir()
     for path in (folder / 'ridge').iterdir():
         shutil.copy(path, folder / 'lost' / path.name.replace('ridge', 'lost'))
-    (folder / 'summary.tsv').write_text('\n'.join(rows) + '\n')
+    (folder / 'summary.json').write_text(json.dumps(entries))
     return folder

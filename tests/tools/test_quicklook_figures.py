@@ -1,4 +1,7 @@
 import itertools
+import json
+import os
+import shutil
 import struct
 
 import numpy as np
@@ -190,3 +193,41 @@ def test_refused_arguments(sample_run, capsys, arguments, message):
 def test_missing_outputs(tmp_path, capsys):
     assert cli.main([str(tmp_path / 'nothing')]) == 1
     assert 'no ' in capsys.readouterr().err
+
+
+def test_names_are_drawn_as_they_are(campaign, tmp_path):
+    """Names that matplotlib would read as mathematics (or fail to), and names
+    with a tab, a line end, a leading quote or a byte that is not UTF-8."""
+    names = ['c$\\foo{$', 'tab\there', 'new\nline', "'quote", os.fsdecode(b'b\xffad')]
+    entries = []
+    for name in names:
+        folder = tmp_path / name
+        folder.mkdir()
+        for path in (campaign / 'ridge').iterdir():
+            shutil.copy(path, folder / path.name.replace('ridge', name))
+        entries.append(dict(json.loads((campaign / 'summary.json').read_text())[0],
+                            name=name, input=name + '.txt'))
+    entries.append(dict(entries[0], name='$gone$', input='$gone$.txt', done=False, status=255))
+    (tmp_path / 'summary.json').write_text(json.dumps(entries))
+    png = tmp_path / 'names.png'
+    done = run_quicklook('-o', png, tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert png_size(png)[0] == 1400
+    figure = draw.campaign_figure(str(tmp_path), runs.load_campaign(str(tmp_path)))
+    labels = panel(figure, 'sigma of the fitted lines per flight').get_yticklabels()
+    assert [label.get_text() for label in labels] == [
+        '1  c$\\foo{$', '2  tab\\there', '3  new\\nline', "4  'quote", '5  b\\xffad', '6  $gone$']
+    assert not any(label.get_parse_math() for label in labels)
+    assert figure._suptitle.get_text().endswith('failed: $gone$ (status 255)')
+    assert not figure._suptitle.get_parse_math()
+
+
+def test_a_map_near_the_pole_keeps_within_90_degrees():
+    flights = block_of_strips(3)
+    for row, flight in enumerate(flights[:-1]):
+        flight['ver'].update(longitude=np.linspace(-170, 170, 40),
+                             latitude=np.full(40, 89.9 - 0.01 * row))
+    figure = draw.campaign_figure('pole', flights)
+    figure.draw_without_rendering()
+    low, high = panel(figure, 'nadir tracks, numbered by row at their start').get_ylim()
+    assert -90 <= low < 89.88 and 89.9 < high <= 90

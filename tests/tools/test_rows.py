@@ -6,7 +6,6 @@ import pytest
 from conftest import write_rows
 
 from scanfit_tools import rows, runs
-from scanfit_tools.quicklook import draw
 
 POINT_KEYS = ('time', 'latitude', 'longitude', 'elevation', 'col4', 'sweep', 'residual', 'sigma')
 
@@ -119,17 +118,3 @@ def test_a_run_is_found_from_its_folder_or_prefix(tmp_path):
         runs.find_run(str(tmp_path))
     with pytest.raises(runs.OutputError):
         runs.find_run(str(tmp_path / 'c'))
-
-
-def test_summary_keeps_each_status_as_written(tmp_path):
-    path = tmp_path / 'summary.tsv'
-    path.write_text('input\tstatus\tpoints\tfitted_lines\thigh_share\tlow_share\tmedian_sigma'
-                    '\tseconds\n'
-                    'a.txt\t0\t10\t1\t0.1\t0.0\t0.5\t0.01\n'
-                    'b.txt\t255\t\t\t\t\t\t\n'
-                    'c.txt\tno report\t\t\t\t\t\t\n'
-                    'd.txt\t\t\t\t\t\t\t\n')
-    rows = runs.read_summary(str(path))
-    assert [(row['status'], row['failed']) for row in rows] == [
-        ('0', False), ('255', True), ('no report', True), ('', True)]
-    assert [draw.failure(row) for row in rows[1:]] == ['status 255', 'no report', 'never ran']

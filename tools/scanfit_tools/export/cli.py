@@ -162,6 +162,5 @@ def _campaign_flights(folder):
         if flight['succeeded']:
             flights.append((number, flight['name'], flight['prefix']))
         else:
-            status = flight['status'] or 'never ran'
-            say(f'{flight["name"]}: left out, its run did not succeed ({status})')
+            say(f'{flight["name"]}: left out, its run is not done ({flight["reason"]})')
     return flights

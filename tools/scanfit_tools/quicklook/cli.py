@@ -17,7 +17,7 @@ Draw one figure from scanfit's outputs. RUN is the folder or the name prefix
 (folder/NAME) of one run's outputs: the figure shows the track, sigma, slope
 and intercept of the fitted lines along the flight, the shares of high and
 low points, and the cross-section of one scan line. CAMPAIGN_DIR is a
-scanfit-batch output folder (with summary.tsv): every flight's nadir track,
+scanfit-batch output folder (with summary.json): every flight's nadir track,
 its sigma distribution and its shares of high and low points."""
 
 
@@ -65,5 +65,6 @@ def main(argv=None):
     except (runs.OutputError, OSError) as error:
         print(f'scanfit-quicklook: {error}', file=sys.stderr)
         return 1
-    print(output)
+    # The figure's name as bytes: it may come from a name that is not UTF-8.
+    sys.stdout.buffer.write(os.fsencode(output) + b'\n')
     return 0

@@ -17,7 +17,7 @@ from matplotlib.transforms import offset_copy  # noqa: E402
 
 from . import stats  # noqa: E402
 from ..rows import select_points  # noqa: E402
-from ..runs import CLASSES  # noqa: E402
+from ..runs import CLASSES, printable  # noqa: E402
 
 # Okabe-Ito colours, readable with the common colour-vision deficiencies; the
 # classes also differ by marker so that they read in grey too.
@@ -114,17 +114,17 @@ def run_figure(run, line=None):
         if line is None and len(run['fit']['time']):
             line = 0
     _draw_cross_section(figure.add_subplot(left[1]), run, line)
-    figure.suptitle(run_title(run), fontsize=13)
+    figure.suptitle(run_title(run), fontsize=13, parse_math=False)
     return figure
 
 
 def run_title(run):
-    report = run['report'] or {'input': {}}
+    report = run['report'] or {}
     counts = stats.class_counts(run['points'])
     in_files = sum(counts.values())
-    points = report.get('points', in_files)
-    name = report['input'].get('file', run['name'])
-    form = report['input'].get('form', run['kind'])
+    points = report.get('points') or in_files
+    name = printable(report.get('file') or run['name'])
+    form = report.get('form') or run['kind']
     shares = ', '.join(f'{kind} {_share(counts[kind], points)}' for kind in CLASSES)
     if points > in_files:
         shares += f', no residual {_share(points - in_files, points)}'
@@ -355,20 +355,22 @@ def campaign_figure(folder, flights):
     map_axes, key_axes = figure.add_subplot(left[0]), figure.add_subplot(left[1])
     sigma_axes = figure.add_subplot(grid[1])
     shares_axes = figure.add_subplot(grid[2], sharey=sigma_axes)
-    figure.suptitle(campaign_title(folder, flights), fontsize=13)
+    figure.suptitle(campaign_title(folder, flights), fontsize=13, parse_math=False)
     _draw_sigma_rows(sigma_axes, flights, styles)
     _draw_share_rows(shares_axes, flights)
     on_map = _draw_tracks(map_axes, flights, styles)
     _draw_key(key_axes, flights, on_map)
+    if on_map:
+        _within_the_poles(figure, map_axes)
     _number_tracks(figure, map_axes, flights, on_map)
     return figure
 
 
 def failure(flight):
+    if flight.get('reason') == 'stopped':
+        return 'stopped'
     status = flight['status']
-    if not status:
-        return 'never ran'
-    return f'status {status}' if status.lstrip('-').isdigit() else status
+    return 'never ran' if status is None else f'status {status}'
 
 
 def campaign_title(folder, flights):
@@ -376,11 +378,11 @@ def campaign_title(folder, flights):
     done = [f for f in flights if not f['failed']]
     points = int(np.nansum([f['points'] for f in done]))
     lines = int(np.nansum([f['fitted_lines'] for f in done]))
-    title = (f'campaign {os.path.basename(os.path.normpath(folder))}: {len(flights)} '
+    title = (f'campaign {printable(os.path.basename(os.path.normpath(folder)))}: {len(flights)} '
              f'flight{"s" * (len(flights) != 1)}, '
              f'{points:,} points, {lines:,} fitted lines')
     if failed:
-        named = ', '.join(f'{f["name"]} ({failure(f)})' for f in failed)
+        named = ', '.join(f'{printable(f["name"])} ({failure(f)})' for f in failed)
         title += '\nfailed: ' + (named if len(named) <= 110 else
                                  f'{len(failed)} flights, marked in their rows')
     return title
@@ -419,6 +421,7 @@ def _line_count(flight):
 
 
 def _row_name(row, name):
+    name = printable(name)
     if len(name) > LONGEST_NAME:
         half = LONGEST_NAME // 2
         name = name[:half - 1] + '\u2026' + name[-half:]
@@ -472,8 +475,9 @@ def _draw_sigma_rows(axes, flights, styles):
     axes.set_xlim(right=max(axes.get_xlim()[1], 2 * stats.NADIR_SIGMA_LIMIT))
     axes.set_xlabel('sigma of a fitted line (m)')
     axes.set_title('sigma of the fitted lines per flight', fontsize=11)
+    # Names are drawn as they are: '$' starts no mathematics.
     axes.set_yticks(rows, [_row_name(row, f['name']) for row, f in zip(rows, flights)],
-                    fontsize=8)
+                    fontsize=8, parse_math=False)
     # Room left of the frame for each flight's marker, as on the map.
     axes.tick_params(axis='y', length=0, pad=14)
     beside = offset_copy(axes.get_yaxis_transform(), fig=axes.figure, x=-7, units='points')
@@ -531,6 +535,17 @@ def _draw_tracks(axes, flights, styles):
     _degree_axes(axes, float(np.mean(latitudes)))
     axes.set_title('nadir tracks, numbered by row at their start', fontsize=11)
     return on_map
+
+
+def _within_the_poles(figure, axes):
+    """Keeps the map's latitudes within -90 to 90 degrees: near a pole, fitting
+    the frame at the right aspect would widen the latitudes past it, so the
+    frame narrows instead."""
+    figure.draw_without_rendering()
+    low, high = axes.get_ylim()
+    if low < -90 or high > 90:
+        axes.set_adjustable('box')
+        axes.set_ylim(max(low, -90), min(high, 90))
 
 
 def _draw_key(axes, flights, on_map):
