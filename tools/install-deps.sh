@@ -7,9 +7,14 @@ set -euo pipefail
 # dpkg-dev finds the Debian package's dependencies, man-db renders the
 # manual page in a test; scanfit-batch runs on GNU parallel, jq and rsync,
 # scanfit-quicklook on Debian's Python with matplotlib and numpy.
+# Compressed inputs are read through ISA-L (gzip), libzstd, liblzma and
+# libbz2, found with pkg-config; the tests make their compressed flights
+# with the gzip, zstd, xz and bzip2 programs.
 packages=(cmake make g++ qt6-base-dev libtbb-dev libgtest-dev clang-14
           libclang-rt-14-dev dpkg-dev man-db parallel jq rsync
-          python3 python3-matplotlib python3-numpy python3-pytest)
+          python3 python3-matplotlib python3-numpy python3-pytest
+          pkgconf libisal-dev libzstd-dev liblzma-dev libbz2-dev
+          gzip zstd xz-utils bzip2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

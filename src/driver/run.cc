@@ -23,6 +23,7 @@
 #include "driver/run_report.h"
 #include "driver/stop_signals.h"
 #include "driver/stream_run.h"
+#include "scan/decompress.h"
 #include "scan/input_reader.h"
 
 namespace {
@@ -290,6 +291,7 @@ int runScanfit(const std::vector<std::string>& args) {
   RunOutputs outputs;
   if (!openOutputs(outputs, names, inputInfo, line.binaryInput)) return -1;
   Progress progress(std::cerr, STDERR_FILENO, inputSize(reader));
+  detectCompression(reader);
   RunTotals totals;
   try {
     streamRun(reader, outputs.sinks(), std::cerr, line.threads, &progress,
@@ -298,8 +300,9 @@ int runScanfit(const std::vector<std::string>& args) {
     reportCannotRead(line.inputName, "Out of memory");
     return -1;
   }
-  if (reader.readError != 0) {
-    reportCannotRead(line.inputName, std::strerror(reader.readError));
+  const std::string readFailed = readFailure(reader);
+  if (!readFailed.empty()) {
+    reportCannotRead(line.inputName, readFailed.c_str());
     return -1;
   }
   QByteArray report;
