@@ -219,6 +219,7 @@ QByteArray runReport(const CommandLine& line, const QFileInfo& inputInfo,
   facts.inputName = line.inputName;
   facts.inputFile = inputInfo.fileName();
   facts.inputBytes = reader.bytesRead;
+  facts.compression = compressionName(reader);
   facts.form = line.binaryInput ? "binary"
                : reader.form == 7 ? "seven-column"
                                   : "six-column";

@@ -23,6 +23,7 @@ struct RunFacts {
   QString inputFile;    // its file name, as in the report line
   std::uint64_t inputBytes = 0;
   QString form;         // "six-column", "seven-column" or "binary"
+  QString compression;  // "none", "gzip", "zstd", "xz" or "bzip2"
   std::vector<ReportedOutput> outputs;
   double wallSeconds = 0;
   double processorSeconds = 0;
