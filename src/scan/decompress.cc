@@ -7,6 +7,11 @@
 
 namespace {
 
+// Compressed bytes read at a time, in blocks: the libraries decode fastest
+// far from the end of the bytes they are given, and reads of one block
+// cost zstd and igzip about a third of their speed here.
+constexpr std::size_t kReadBlocks = 8;
+
 bool startsWith(const unsigned char* bytes, std::size_t size,
                 const char* magic, std::size_t length) {
   return size >= length && std::memcmp(bytes, magic, length) == 0;
@@ -72,7 +77,8 @@ bool refill(Decompressor& d) {
   d.compressed.size = 0;
   d.taken = 0;
   int error = 0;
-  d.bytesRead += readMore(d.fd, d.compressed, d.blockBytes, d.fileEnded, error);
+  d.bytesRead += readMore(d.fd, d.compressed, kReadBlocks * d.blockBytes,
+                          d.fileEnded, error);
   if (error == 0) return true;
   d.error = std::strerror(error);
   return false;
