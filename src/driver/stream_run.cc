@@ -102,8 +102,8 @@ Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   return nullptr;
 }
 
-// Stage 1 of a compressed input, before the reading: the decompression,
-// which takes a core of its own while the others convert and fit.
+// Before stage 1, for a compressed input: the decompression, which takes
+// a core of its own while the others convert and fit.
 Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   if (!stream.failed) {
     Batch* const batch = stream.pool.take();
@@ -115,7 +115,7 @@ Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   return nullptr;
 }
 
-// The reading of a compressed input: the batch's decompressed bytes.
+// Stage 1 of a compressed input: the batch's decompressed bytes read.
 void readSuppliedBatch(Stream& stream, Batch& batch) {
   stream.reader.supply = &batch.supplied;
   readInputBlock(stream.reader, batch.input);
