@@ -102,8 +102,8 @@ Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   return nullptr;
 }
 
-// Before stage 1, for a compressed input: the decompression, which takes
-// a core of its own while the others convert and fit.
+// Before stage 1, for a compressed input: the decompression, one block
+// after another while the blocks before are converted and fitted.
 Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   if (!stream.failed) {
     Batch* const batch = stream.pool.take();
