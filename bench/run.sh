@@ -10,6 +10,9 @@
 # Environment:
 #   RUNS=N         timed rounds, medians reported (default 3)
 #   CASES="a b"    only these cases (default: all of them)
+#   COMPRESSIONS="gz zst xz bz2"  the compressed cases made beside the plain
+#                  2- and 16-million-point flights (default: all four;
+#                  empty: none)
 #   SCALING=0      leave out the thread-scaling table
 #   KEEP=1         keep the temporary folder (inputs, last outputs, timings)
 #   EXPORT=0       leave out the scanfit-export table
@@ -128,7 +131,8 @@ checksum() {
 
 # --- Inputs ----------------------------------------------------------------
 
-# Case table: name, points, genflight format, scanfit options.
+# Case table: name, points, genflight format, scanfit options. A name
+# with a suffix (six_2m.gz) is the flight of the name before it, compressed.
 all_cases=(
   "six_500k 500000 six"
   "six_2m 2000000 six"
@@ -139,6 +143,13 @@ all_cases=(
   "binary_16m 16000000 binary -b"
   "binary_50m 50000000 binary -b"
 )
+compressions="${COMPRESSIONS-gz zst xz bz2}"
+for suffix in $compressions; do
+  [[ "$suffix" =~ ^(gz|zst|xz|bz2)$ ]] || die "no compression '$suffix' (gz, zst, xz, bz2)"
+  all_cases+=("six_2m.$suffix 2000000 six" "six_16m.$suffix 16000000 six"
+              "binary_2m.$suffix 2000000 binary -b"
+              "binary_16m.$suffix 16000000 binary -b")
+done
 cases=()
 for c in "${all_cases[@]}"; do
   read -r name _ <<<"$c"
@@ -146,15 +157,41 @@ for c in "${all_cases[@]}"; do
 done
 [[ ${#cases[@]} -gt 0 ]] || die "no case matches CASES='$CASES'"
 
+plain_of() { echo "${1%%.*}"; }  # plain_of NAME: the uncompressed case
+suffix_of() { [[ "$1" == *.* ]] && echo "${1#*.}"; true; }
+# builds_for NAME: the builds a case runs with; a build of another commit
+# may not read compressed inputs.
+builds_for() { if [[ "$1" == *.* ]]; then echo new; else echo "${builds[*]}"; fi; }
+
 input_of() {  # input_of NAME FORMAT: the input's name inside inputs/
-  if [[ "$2" == binary ]]; then echo "$1.bin"; else echo "$1.txt"; fi
+  local name suffix
+  name="$(plain_of "$1")" suffix="$(suffix_of "$1")"
+  if [[ "$2" == binary ]]; then name+=".bin"; else name+=".txt"; fi
+  echo "$name${suffix:+.$suffix}"
 }
+
+# The compression programs at their default levels, on every core where
+# they can use more than one.
+declare -A compressor=([gz]="gzip -c" [zst]="zstd -q -T0 -c" [xz]="xz -T0 -c"
+                       [bz2]="bzip2 -c")
+for suffix in $compressions; do
+  read -r tool _ <<<"${compressor[$suffix]}"
+  command -v "$tool" >/dev/null || die "$tool is missing (tools/install-deps.sh installs it)"
+done
 
 for c in "${cases[@]}"; do
   read -r name points format _ <<<"$c"
-  input="$tmp/inputs/$(input_of "$name" "$format")"
-  note "generating $name ($points points, $format)"
-  "$genflight" --points "$points" --seed "$seed" --format "$format" --output "$input"
+  plain="$tmp/inputs/$(input_of "$(plain_of "$name")" "$format")"
+  if [[ ! -e "$plain" ]]; then
+    note "generating $(plain_of "$name") ($points points, $format)"
+    "$genflight" --points "$points" --seed "$seed" --format "$format" --output "$plain"
+  fi
+  suffix="$(suffix_of "$name")"
+  if [[ -n "$suffix" ]]; then
+    note "compressing $name (${compressor[$suffix]})"
+    # shellcheck disable=SC2086  # the command is a program and its options
+    ${compressor[$suffix]} <"$plain" >"$tmp/inputs/$(input_of "$name" "$format")"
+  fi
 done
 
 # --- Runs ------------------------------------------------------------------
@@ -165,7 +202,8 @@ declare -A r_dir r_input r_opts r_log a_wall a_user a_sys a_rss a_floor
 
 # run_case NAME BUILD [SCANFIT ARGS...]: one run of a case's input, with
 # the given arguments before the input, in the case's emptied directory;
-# the outputs must be the case's reference bytes once there are some.
+# the outputs must be the case's reference bytes once there are some, and
+# a compressed case's are those of its plain flight.
 run_case() {
   local name="$1" key="$2"
   shift 2
@@ -177,11 +215,15 @@ run_case() {
   files="$(find "$dir" -mindepth 1 | wc -l)"
   [[ "$files" -eq 5 ]] || die "$name ($key): expected five outputs, found $files"
   sum="$(checksum "$dir")"
-  if [[ -z "${r_sum[$name]:-}" ]]; then
-    r_sum[$name]="$sum"
+  local plain
+  plain="$(plain_of "$name")"
+  if [[ -z "${r_sum[$plain]:-}" ]]; then
+    r_sum[$plain]="$sum"
+  fi
+  if [[ -z "${r_out[$name]:-}" ]]; then
     r_out[$name]="$(find "$dir" -mindepth 1 -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f\n", s }')"
   fi
-  [[ "$sum" == "${r_sum[$name]}" ]] ||
+  [[ "$sum" == "${r_sum[$plain]}" ]] ||
     die "$name ($key): other bytes than the reference run"
 }
 
@@ -205,7 +247,7 @@ for c in "${cases[@]}"; do
   mkdir "${r_dir[$name]}"
   # One untimed run of each build first: it warms the caches, and the
   # first gives the reference outputs every later run must reproduce.
-  for b in "${builds[@]}"; do
+  for b in $(builds_for "$name"); do
     note "$name: warm-up run ($b)"
     run_case "$name" "$b" "${program[$b]}"
   done
@@ -215,7 +257,7 @@ for ((i = 1; i <= runs; i++)); do
   note "round $i of $runs"
   for c in "${cases[@]}"; do
     read -r name _ <<<"$c"
-    for b in "${builds[@]}"; do
+    for b in $(builds_for "$name"); do
       run_case "$name" "$b" "${program[$b]}"
       a_wall[$name.$b]+=" $m_wall" a_user[$name.$b]+=" $m_user"
       a_sys[$name.$b]+=" $m_sys" a_rss[$name.$b]+=" $m_rss"
@@ -299,7 +341,7 @@ for c in "${cases[@]}"; do
     run_case "$name" new "${program[new]}"
   fi
   r_floor[$name]="$(median ${a_floor[$name]})"
-  for b in "${builds[@]}"; do
+  for b in $(builds_for "$name"); do
     # shellcheck disable=SC2086  # the lists are split into their values
     {
       r_wall[$name.$b]="$(median ${a_wall[$name.$b]})"
@@ -341,14 +383,15 @@ for b in "${builds[@]}"; do
     echo "case points input_bytes output_bytes wall_s user_s sys_s Mpt/s floor_s xfloor RSS_MiB RSS_B/pt"
     for c in "${cases[@]}"; do
       read -r name _ <<<"$c"
+      [[ " $(builds_for "$name") " == *" $b "* ]] || continue
       echo "$name ${r_points[$name]} ${r_in[$name]} ${r_out[$name]} ${r_wall[$name.$b]}" \
            "${r_user[$name.$b]} ${r_sys[$name.$b]} ${r_floor[$name]} ${r_rss[$name.$b]}"
     done
   } | awk 'NR == 1 {
-             printf "%-10s %9s %11s %12s %7s %7s %7s %7s %7s %7s %8s %8s\n",
+             printf "%-14s %9s %11s %12s %7s %7s %7s %7s %7s %7s %8s %8s\n",
                     $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12
              next }
-           { printf "%-10s %9.0f %11.0f %12.0f %7.3f %7.2f %7.2f %7.2f %7.3f %7.1f %8.1f %8.1f\n",
+           { printf "%-14s %9.0f %11.0f %12.0f %7.3f %7.2f %7.2f %7.2f %7.3f %7.1f %8.1f %8.1f\n",
                     $1, $2, $3, $4, $5, $6, $7, $2 / 1e6 / $5, $8, $5 / $8,
                     $9 / 1024, $9 * 1024 / $2 }'
 done
@@ -364,6 +407,7 @@ if [[ -n "$old_build" ]]; then
   echo "new beside old: old wall / new wall (above 1: the new build is faster)"
   for c in "${cases[@]}"; do
     read -r name _ <<<"$c"
+    [[ "$name" == *.* ]] && continue
     printf '  %-10s %6.3f s / %6.3f s = %s\n' "$name" "${r_wall[$name.old]}" \
            "${r_wall[$name.new]}" "$(speedup "$name")"
   done
@@ -397,6 +441,28 @@ if [[ ${#export_cases[@]} -gt 0 ]]; then
   done
 fi
 
+# compressed_x NAME: a compressed case's wall time over its plain flight's.
+compressed_x() {
+  awk -v c="${r_wall[$1.new]}" -v p="${r_wall[$(plain_of "$1").new]}" \
+    'BEGIN { printf "%.2f", c / p }'
+}
+compressed=()
+for c in "${cases[@]}"; do
+  read -r name _ <<<"$c"
+  [[ "$name" == *.* ]] && has "$(plain_of "$name")" && compressed+=("$name")
+done
+if [[ ${#compressed[@]} -gt 0 ]]; then
+  echo
+  echo "compressed beside plain (new build): wall / the plain flight's wall, and"
+  echo "the plain flight's bytes / the compressed bytes"
+  for name in "${compressed[@]}"; do
+    plain="$(plain_of "$name")"
+    awk -v n="$name" -v w="${r_wall[$name.new]}" -v x="$(compressed_x "$name")" \
+        -v r="${r_in[$plain]}" -v c="${r_in[$name]}" -v m="${r_rss[$name.new]}" \
+      'BEGIN { printf "  %-14s %7.3f s  x%.2f  ratio %5.2f  %5.1f MiB\n", n, w, x, r / c, m / 1024 }'
+  done
+fi
+
 echo
 echo "goals"
 for name in six_2m seven_2m; do
@@ -424,6 +490,29 @@ if has six_2m && has six_16m; then
   echo "  linear: s per M points of six_16m within 10% of six_2m: $dev%" \
        "$(verdict "$dev <= 10 && $dev >= -10")"
 fi
+# worst_compressed SUFFIX: the case of that compression slowest beside
+# its plain flight, and its ratio ("" when none ran).
+worst_compressed() {
+  local name worst="" worst_x="" x
+  for name in "${compressed[@]}"; do
+    [[ "$name" == *."$1" ]] || continue
+    x="$(compressed_x "$name")"
+    if [[ -z "$worst" ]] || awk "BEGIN { exit !($x > $worst_x) }"; then
+      worst="$name" worst_x="$x"
+    fi
+  done
+  [[ -n "$worst" ]] && echo "$worst $worst_x"
+  true
+}
+read -r name x <<<"$(worst_compressed zst)"
+if [[ -n "${name:-}" ]]; then
+  echo "  zstd within 10% of the plain file: slowest $name, x$x $(verdict "$x <= 1.10")"
+fi
+read -r name x <<<"$(worst_compressed gz)"
+if [[ -n "${name:-}" ]]; then
+  echo "  gzip within 1.5 x the plain file on $(nproc) cores: slowest $name, x$x" \
+       "$(verdict "$x <= 1.5")"
+fi
 if [[ ${#s_wall[@]} -gt 0 ]]; then
   two="$(awk -v o="$one" -v w="$(median ${s_wall[all-processors]})" 'BEGIN { printf "%.2f", o / w }')"
   echo "  six_16m on all processors >= 1.8 x one processor: $two $(verdict "$two >= 1.8")"
@@ -432,6 +521,7 @@ if [[ -n "$old_build" ]]; then
   slowest="" slowest_x=""
   for c in "${cases[@]}"; do
     read -r name _ <<<"$c"
+    [[ "$name" == *.* ]] && continue
     x="$(speedup "$name")"
     if [[ -z "$slowest" ]] || awk "BEGIN { exit !($x < $slowest_x) }"; then
       slowest="$name" slowest_x="$x"
@@ -458,8 +548,12 @@ done
 
 echo
 echo "output checksums (sha256 of the sha256sum listing of the five outputs;"
-echo "every run of every build gave these bytes)"
+echo "every run of every build, and of every compression, gave these bytes)"
+declare -A listed=()
 for c in "${cases[@]}"; do
   read -r name _ <<<"$c"
+  name="$(plain_of "$name")"  # a compressed case gave its plain flight's
+  [[ -z "${listed[$name]:-}" ]] || continue
+  listed[$name]=1
   printf '  %-10s %s\n' "$name" "${r_sum[$name]}"
 done

@@ -7,8 +7,6 @@
 // rejected one.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <vector>
 
 #include "fuzz_input.h"
 #include "scan_checks.h"
@@ -24,24 +22,6 @@ bool readInto(StagedRead& read, const std::uint8_t* bytes, std::size_t size,
   if (!openMemoryFile(reader.file, bytes, size)) return false;
   read = readInStages(reader);
   return true;
-}
-
-template <typename T>
-bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
-  return a.size() == b.size() &&
-         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
-}
-
-bool sameRead(const StagedRead& a, const StagedRead& b) {
-  const ScanData& x = a.points;
-  const ScanData& y = b.points;
-  return a.textLines == b.textLines && a.rejectedLines == b.rejectedLines &&
-         x.sevenColumns == y.sevenColumns && sameBits(x.col0, y.col0) &&
-         sameBits(x.latitude, y.latitude) &&
-         sameBits(x.longitude, y.longitude) &&
-         sameBits(x.elevation, y.elevation) && sameBits(x.col4, y.col4) &&
-         sameBits(x.sweepIndex, y.sweepIndex) && sameBits(x.col6, y.col6) &&
-         a.messages == b.messages;
 }
 
 void requireCompleteRead(StagedRead& read) {

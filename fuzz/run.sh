@@ -21,8 +21,9 @@ all_targets=(
   "ascii_reader_fuzzer ascii 4096"
   "binary_reader_fuzzer binary 2048"
   "whole_run_fuzzer whole_run 4096"
+  "decompress_reader_fuzzer compressed 4096"
 )
-wanted="${FUZZ_TARGETS:-ascii_reader_fuzzer binary_reader_fuzzer whole_run_fuzzer}"
+wanted="${FUZZ_TARGETS:-ascii_reader_fuzzer binary_reader_fuzzer whole_run_fuzzer decompress_reader_fuzzer}"
 
 "$root/tools/install-deps.sh"
 cxx="$(command -v clang++-14 || command -v clang++)"

@@ -17,9 +17,14 @@ struct StagedRead {
   std::int64_t textLines = 0;
   std::int64_t rejectedLines = 0;
   std::int64_t blocks = 0;
+  std::string failure;    // why the input could not be read whole, or empty
 };
 
-// Reads the rest of the opened input of `reader`, in its block size.
+// Reads the rest of the opened input of `reader`, in its block size; a
+// compressed one (scan/decompress.h) decompressed a block at a time first.
 StagedRead readInStages(InputReader& reader);
+
+// Both reads found the same points, bit for bit, and the same lines.
+bool sameRead(const StagedRead& a, const StagedRead& b);
 
 #endif  // SCANFIT_FUZZ_STAGED_READ_H_

@@ -23,6 +23,7 @@
 #include "driver/run_report.h"
 #include "driver/stop_signals.h"
 #include "driver/stream_run.h"
+#include "scan/decompress.h"
 #include "scan/input_reader.h"
 
 namespace {
@@ -219,6 +220,7 @@ QByteArray runReport(const CommandLine& line, const QFileInfo& inputInfo,
   facts.inputFile = inputInfo.fileName();
   facts.input = input;
   facts.inputBytes = reader.bytesRead;
+  facts.compression = compressionName(reader);
   facts.form = line.binaryInput ? "binary"
                : reader.form == 7 ? "seven-column"
                                   : "six-column";
@@ -294,6 +296,7 @@ int runScanfit(const std::vector<std::string>& args) {
   RunOutputs outputs;
   if (!openOutputs(outputs, names, inputInfo, line.binaryInput)) return -1;
   Progress progress(std::cerr, STDERR_FILENO, inputSize(reader));
+  detectCompression(reader);
   RunTotals totals;
   try {
     streamRun(reader, outputs.sinks(), std::cerr, line.threads, &progress,
@@ -302,8 +305,9 @@ int runScanfit(const std::vector<std::string>& args) {
     reportCannotRead(line.inputName, "Out of memory");
     return -1;
   }
-  if (reader.readError != 0) {
-    reportCannotRead(line.inputName, std::strerror(reader.readError));
+  const std::string readFailed = readFailure(reader);
+  if (!readFailed.empty()) {
+    reportCannotRead(line.inputName, readFailed.c_str());
     return -1;
   }
   QByteArray report;

@@ -47,7 +47,8 @@ QJsonObject inputObject(const RunFacts& facts) {
       {"modified", in.regular ? QJsonValue(QString::fromLatin1(in.modified))
                               : QJsonValue()},
       {"bytes", count(std::int64_t(facts.inputBytes))},
-      {"form", facts.form}};
+      {"form", facts.form},
+      {"compression", facts.compression}};
 }
 
 QJsonArray outputArray(const RunFacts& facts) {

@@ -25,6 +25,7 @@ struct RunFacts {
   InputIdentity input;  // its absolute path, size and modification time
   std::uint64_t inputBytes = 0;
   QString form;         // "six-column", "seven-column" or "binary"
+  QString compression;  // "none", "gzip", "zstd", "xz" or "bzip2"
   std::vector<ReportedOutput> outputs;
   double wallSeconds = 0;
   double processorSeconds = 0;

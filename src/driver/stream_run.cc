@@ -20,6 +20,7 @@
 #include "output/point_outputs.h"
 #include "output/row_block.h"
 #include "scan/block_parse.h"
+#include "scan/decompress.h"
 #include "scan/rejected_lines.h"
 #include "scan/scan_data.h"
 #include "scan/whole_lines.h"
@@ -34,6 +35,7 @@ constexpr int kBatchesPerThread = 2;
 constexpr int kMostBatches = 48;
 
 struct Batch {
+  SuppliedBlock supplied;  // a compressed input's, decompressed
   InputBlock input;
   ScanData data;
   RejectedLines rejected;
@@ -98,6 +100,25 @@ Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   }
   control.stop();
   return nullptr;
+}
+
+// Before stage 1, for a compressed input: the decompression, one block
+// after another while the blocks before are converted and fitted.
+Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
+  if (!stream.failed) {
+    Batch* const batch = stream.pool.take();
+    if (decompressBlock(*stream.reader.decompressor, batch->supplied))
+      return batch;
+    stream.pool.give(batch);
+  }
+  control.stop();
+  return nullptr;
+}
+
+// Stage 1 of a compressed input: the batch's decompressed bytes read.
+void readSuppliedBatch(Stream& stream, Batch& batch) {
+  stream.reader.supply = &batch.supplied;
+  readInputBlock(stream.reader, batch.input);
 }
 
 // Stage 2.
@@ -177,17 +198,13 @@ void writeBatch(Stream& stream, Batch& batch) {
   stream.pool.give(&batch);
 }
 
-void runPipeline(Stream& stream, int batches) {
+// Stages 2 to 7.
+oneapi::tbb::filter<Batch*, void> stagesAfterReading(Stream& stream) {
   using oneapi::tbb::filter_mode;
   using oneapi::tbb::make_filter;
   const auto serial = filter_mode::serial_in_order;
   const auto parallel = filter_mode::parallel;
-  oneapi::tbb::parallel_pipeline(
-      std::size_t(batches),
-      make_filter<void, Batch*>(serial,
-          [&](oneapi::tbb::flow_control& control) {
-            return readBatch(stream, control);
-          }) &
+  return
       make_filter<Batch*, Batch*>(parallel, [](Batch* batch) {
         parseBatch(*batch);
         return batch;
@@ -210,7 +227,30 @@ void runPipeline(Stream& stream, int batches) {
       }) &
       make_filter<Batch*, void>(serial, [&](Batch* batch) {
         writeBatch(stream, *batch);
-      }));
+      });
+}
+
+void runPipeline(Stream& stream, int batches) {
+  using oneapi::tbb::flow_control;
+  using oneapi::tbb::make_filter;
+  const auto serial = oneapi::tbb::filter_mode::serial_in_order;
+  if (!stream.reader.decompressor) {
+    oneapi::tbb::parallel_pipeline(
+        std::size_t(batches),
+        make_filter<void, Batch*>(serial, [&](flow_control& control) {
+          return readBatch(stream, control);
+        }) & stagesAfterReading(stream));
+    return;
+  }
+  oneapi::tbb::parallel_pipeline(
+      std::size_t(batches),
+      make_filter<void, Batch*>(serial, [&](flow_control& control) {
+        return decompressBatch(stream, control);
+      }) &
+      make_filter<Batch*, Batch*>(serial, [&](Batch* batch) {
+        readSuppliedBatch(stream, *batch);
+        return batch;
+      }) & stagesAfterReading(stream));
 }
 
 void* waitUntilClosed(void* readEnd) {
@@ -260,5 +300,5 @@ bool streamRun(InputReader& reader, const RunSinks& sinks,
   if (progress) progress->clear();
   totals.threshold = stream.threshold;
   totals.threads = threads;
-  return !stream.failed && reader.readError == 0;
+  return !stream.failed && readFailure(reader).empty();
 }

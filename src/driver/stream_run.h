@@ -16,6 +16,8 @@
 //   6. finish every line and format every output row (parallel);
 //   7. append the rows to the five outputs and write the messages of the
 //      rejected lines (serial).
+// A compressed input has one stage more, before the first: a block is
+// decompressed (serial), and the reading takes its bytes.
 // A fixed number of batches is in flight, reused from one block to the
 // next, which bounds the memory of any run.
 #ifndef SCANFIT_DRIVER_STREAM_RUN_H_
@@ -62,8 +64,9 @@ struct RunTotals {
 // reported on `messages`, on at most `threads` threads (0: one per
 // processor the process may use), with `progress` (may be null) updated as
 // batches are written. Returns false when an output could not be written
-// (its writeError tells why) or the input could not be read (the reader's
-// readError): the run stopped soon after.
+// (its writeError tells why) or the input could not be read
+// (readFailure(reader) of scan/decompress.h tells why): the run stopped
+// soon after.
 bool streamRun(InputReader& reader, const RunSinks& sinks,
                std::ostream& messages, int threads, Progress* progress,
                RunTotals& totals);

@@ -27,9 +27,24 @@ std::size_t readSize(const InputReader& in, std::size_t unfinished) {
   return std::max(in.blockBytes, std::min(unfinished, kLongLineReadBytes));
 }
 
+// A compressed input's next bytes: the supplied block, once.
+void takeSupply(InputReader& in) {
+  in.starved = in.supply == nullptr;
+  if (in.starved) return;
+  const ByteBuffer& supplied = in.supply->bytes;
+  in.pending.reserve(in.pending.size + supplied.size + 1);
+  if (supplied.size > 0)
+    std::memcpy(in.pending.bytes + in.pending.size, supplied.bytes, supplied.size);
+  in.pending.size += supplied.size;
+  in.atEnd = in.supply->endsInput;
+  in.bytesRead = in.supply->bytesRead;
+  in.supply = nullptr;
+}
+
 // Reads up to `n` more bytes after the pending ones, with room for the
 // parser's sentinel after them. Zero bytes, or an error, ends the input.
 void fetch(InputReader& in, std::size_t n) {
+  if (in.decompressor) return takeSupply(in);
   in.pending.reserve(in.pending.size + n + 1);
   ssize_t got;
   do {
@@ -66,8 +81,10 @@ int formOfFields(std::int64_t fields) { return fields == 7 ? 7 : 6; }
 // UTF-16 or UTF-32 byte-order mark, or else UTF-8, whose byte-order mark is
 // skipped.
 void startText(InputReader& in) {
+  while (in.pending.size < 4 && !in.atEnd && !in.starved)
+    fetch(in, in.blockBytes);
+  if (in.pending.size < 4 && !in.atEnd) return;  // a later block decides
   in.started = true;
-  while (in.pending.size < 4 && !in.atEnd) fetch(in, in.blockBytes);
   const std::optional<QStringConverter::Encoding> encoding =
       QStringConverter::encodingForData(
           QByteArrayView(in.pending.bytes, qsizetype(in.pending.size)));
@@ -93,15 +110,19 @@ void readUtf8Block(InputReader& in, InputBlock& block) {
     if (lineFeed != nullptr)
       lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
     in.searched = in.pending.size;
-    if (in.atEnd || (lineEnd > 0 && in.pending.size >= in.blockBytes)) break;
+    if (in.atEnd || in.starved ||
+        (lineEnd > 0 && in.pending.size >= in.blockBytes))
+      break;
     fetch(in, readSize(in, in.pending.size));
   }
-  if (in.form == 0) {
+  if (in.form == 0 && (lineEnd > 0 || in.atEnd)) {
     in.form = formOfFields(countLineFields(
         in.pending.bytes, in.pending.bytes + in.pending.size));
   }
   block.endsInput = in.atEnd;
-  handOut(in, block, in.atEnd ? in.pending.size : lineEnd);
+  // A compressed input's block may complete no line: the bytes wait.
+  if (lineEnd > 0 || in.atEnd)
+    handOut(in, block, in.atEnd ? in.pending.size : lineEnd);
 }
 
 // Decodes the pending bytes and appends the lines they finish to `lines`;
@@ -136,10 +157,12 @@ void readDecodedBlock(InputReader& in, InputBlock& block) {
       break;
     }
     // Two bytes a character, as a block of bytes would hold.
-    if (!block.decodedLines.empty() && 2 * characters >= in.blockBytes) break;
+    if (in.starved ||
+        (!block.decodedLines.empty() && 2 * characters >= in.blockBytes))
+      break;
     fetch(in, readSize(in, 2 * std::size_t(in.unfinishedLine.size())));
   }
-  if (in.form == 0) {
+  if (in.form == 0 && !block.decodedLines.empty()) {
     FieldCount count;
     count.add(block.decodedLines.front());
     in.form = formOfFields(count.fields());
@@ -150,7 +173,7 @@ void readBinaryBlock(InputReader& in, InputBlock& block) {
   const std::size_t want =
       std::max<std::size_t>(in.blockBytes / kPointRecordSize, 1) *
       kPointRecordSize;
-  while (!in.atEnd && in.pending.size < want)
+  while (!in.atEnd && !in.starved && in.pending.size < want)
     fetch(in, want - in.pending.size);
   const std::size_t records = in.pending.size / kPointRecordSize;
   block.endsInput = in.atEnd;
@@ -194,13 +217,15 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
   block.binary = reader.binary;
   block.bytes.size = 0;
   block.decodedLines.clear();
+  block.endsInput = false;
+  reader.starved = false;
   if (reader.binary) {
     readBinaryBlock(reader, block);
   } else {
     if (!reader.started) startText(reader);
     if (reader.decoder)
       readDecodedBlock(reader, block);
-    else
+    else if (reader.started)
       readUtf8Block(reader, block);
     block.form = reader.form;
   }

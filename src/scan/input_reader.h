@@ -63,7 +63,20 @@ struct InputBlock {
 #endif
 constexpr std::size_t kInputBlockBytes = SCANFIT_BLOCK_BYTES;
 
+// A block of a compressed input's bytes, decompressed by the run's first
+// stage (scan/decompress.h).
+struct SuppliedBlock {
+  ByteBuffer bytes;
+  bool endsInput = false;       // the input's last bytes are in it
+  std::uint64_t bytesRead = 0;  // of the compressed input, when it was made
+};
+
+struct Decompressor;
+
 struct InputReader {
+  // Made and ended in scan/decompress.cc, where a decompressor is known.
+  InputReader();
+  ~InputReader();
   QFile file;
   bool binary = false;
   std::size_t blockBytes = kInputBlockBytes;
@@ -79,6 +92,13 @@ struct InputReader {
   int form = 0;                 // text: 6 or 7 once the first line is seen
   std::unique_ptr<QStringDecoder> decoder;  // a UTF-16 or UTF-32 input
   QString unfinishedLine;       // decoded text after the last line feed
+  // A compressed input: its decompressor, and the decompressed block that
+  // the reader takes instead of reading the file, set before each call of
+  // readInputBlock; a block handed out then holds what that block
+  // completes, possibly nothing.
+  std::unique_ptr<Decompressor> decompressor;
+  const SuppliedBlock* supply = nullptr;
+  bool starved = false;         // the supply is taken: the block ends here
 };
 
 // Opens `name` for `reader`. On failure writes "Cannot read from: ", the
