@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "scan/block_parse.h"
-#include "scan/rejected_lines.h"
+#include "driver/rejected_messages.h"
 
 StagedRead readInStages(InputReader& reader) {
   StagedRead read;

@@ -18,6 +18,7 @@
 #include "analysis/residual_class.h"
 #include "driver/stream_run.h"
 #include "fuzz_input.h"
+#include "plain_fit.h"
 #include "output/line_outputs.h"
 #include "output/point_outputs.h"
 #include "output/row_block.h"
@@ -90,7 +91,7 @@ void requirePointRows(const ScanData& data, const PointRows& rows,
   }
   const auto count = [binary](const RowBlock& block) {
     return binary ? block.size / kPointRecordSize
-                  : rowCount(std::string(block.view()));
+                  : rowCount(textOf(block));
   };
   require(count(rows.fit) == fit && count(rows.high) == high &&
           count(rows.low) == low);
@@ -106,23 +107,23 @@ bool plain(const std::uint8_t* bytes, std::size_t size, bool binary,
   ScanData& data = read.points;
   data.segmentScanLines();
   requireReadStore(data);
-  data.fitScanLines();
+  fitScanLines(data);
   requireFittedStore(data);
 
   RowBlock ver, fit;
   PointRows rows;
   writeVerFile(ver, data);
   writeFitFile(fit, data);
-  require(rowCount(std::string(ver.view())) == data.nadirCol0.size());
-  require(rowCount(std::string(fit.view())) == data.lineCol0.size());
+  require(rowCount(textOf(ver)) == data.nadirCol0.size());
+  require(rowCount(textOf(fit)) == data.lineCol0.size());
   if (binary)
     writeBinaryPoints(data, rows);
   else
     writeTextPoints(data, rows);
   requirePointRows(data, rows, binary);
-  out = {std::string(ver.view()),       std::string(fit.view()),
-         std::string(rows.fit.view()),  std::string(rows.high.view()),
-         std::string(rows.low.view()),  read.messages};
+  out = {textOf(ver),       textOf(fit),
+         textOf(rows.fit),  textOf(rows.high),
+         textOf(rows.low),  read.messages};
   return true;
 }
 

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "analysis/scan_fit.h"
+#include "driver/rejected_messages.h"
 #include "output/line_outputs.h"
 #include "output/point_outputs.h"
 #include "output/row_block.h"
 #include "scan/block_parse.h"
-#include "scan/rejected_lines.h"
 #include "scan/scan_data.h"
 #include "scan/whole_lines.h"
 
