@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,27 +89,41 @@ bool endedBy(int status, int signal) {
   return WIFSIGNALED(status) && WTERMSIG(status) == signal;
 }
 
+// The bytes of the flight a run on a FIFO is fed before it is stopped.
+constexpr qsizetype kFed = qsizetype(1) << 20;
+
+// Feeds the run `pid`, reading the FIFO `fifo`, the first kFed bytes of the
+// flight, sends `signal` and ends the input; returns the run's wait status
+// once it has ended. The writes return once the run has read all but a
+// pipe's worth: it is reading, writing and holding its outputs when the
+// signal comes. A run that ended early must fail the test, not stop it.
+int stopPartway(StoppedRunTest& test, const QString& fifo, pid_t pid, int signal) {
+  const sighandler_t pipeAction = ::signal(SIGPIPE, SIG_IGN);
+  const int input = open(QFile::encodeName(fifo).constData(), O_WRONLY);
+  EXPECT_EQ(write(input, test.flight.constData(), size_t(kFed)), kFed);
+  kill(pid, signal);
+  close(input);
+  ::signal(SIGPIPE, pipeAction);
+  return waitForExit(pid);
+}
+
 TEST_F(StoppedRunTest, StoppedWhileReadingItLeavesTheDirectoryAsItWas) {
   const QString fifo = run + "/flight.txt";
   ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   const QMap<QString, QByteArray> before = contents();
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+  // A signal that dumps core must not leave a core file to compare.
+  const rlimit noCore{0, 0};
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &noCore), 0);
+  // Every signal whose default action ends the process.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL, SIGQUIT, SIGABRT,
+                           SIGUSR1, SIGUSR2, SIGALRM, SIGRTMIN + 2}) {
     SCOPED_TRACE(strsignal(signal));
-    // One run makes its output folder, which it must take with it.
-    const pid_t pid = start(signal == SIGHUP
-                                ? QStringList{"--output-dir=made/here", "flight.txt"}
-                                : QStringList{"flight.txt"});
-    // The writes return once the run has read all but a pipe's worth: it
-    // is reading, writing and holding its outputs when the signal comes.
-    // A run that ended early must fail the test, not stop it.
-    const sighandler_t pipeAction = ::signal(SIGPIPE, SIG_IGN);
-    const int input = open(QFile::encodeName(fifo).constData(), O_WRONLY);
-    const qsizetype half = flight.size() / 2;
-    EXPECT_EQ(write(input, flight.constData(), size_t(half)), half);
-    kill(pid, signal);
-    close(input);
-    ::signal(SIGPIPE, pipeAction);
-    EXPECT_TRUE(endedBy(waitForExit(pid), signal));
+    // The run makes its output folder, which it must take with it; only a
+    // SIGKILL can leave it.
+    const pid_t pid = start(signal == SIGKILL
+                                ? QStringList{"flight.txt"}
+                                : QStringList{"--output-dir=made/here", "flight.txt"});
+    EXPECT_TRUE(endedBy(stopPartway(*this, fifo, pid, signal), signal));
 
     QMap<QString, QByteArray> after = contents();
     // Named temporaries, where the build uses them, are left only by
@@ -194,6 +209,24 @@ TEST_F(StoppedRunTest, RunningOutOfMemoryIsReportedAndLeavesNothing) {
   EXPECT_EQ(result.err, "flight.txt open for reading.\n"
                         "Cannot read from: flight.txt\nOut of memory\n");
   EXPECT_TRUE(contents() == before);
+}
+
+// A signal the run was started to ignore stays ignored: under nohup a
+// hang-up does not stop the run, which reads what comes and completes.
+TEST_F(StoppedRunTest, UnderNohupAHangUpLeavesTheRunGoing) {
+  const QString fifo = run + "/flight.txt";
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const pid_t pid = startProgram("/usr/bin/nohup", {SCANFIT_BINARY, "flight.txt"},
+                                 run, errorPath, {kPreloadOptions});
+  const int status = stopPartway(*this, fifo, pid, SIGHUP);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // The outputs of what it was fed, as a run of those bytes gives them.
+  const QString fed = dir.filePath("fed");
+  QDir().mkpath(fed);
+  writeFile(fed + "/flight.txt", flight.left(kFed));
+  ASSERT_EQ(runScanfit({"flight.txt"}, fed).status, 0);
+  for (const QString& name : kOutputs)
+    EXPECT_EQ(readFile(run + "/" + name), readFile(fed + "/" + name)) << name.toStdString();
 }
 
 }  // namespace
