@@ -32,6 +32,9 @@ constexpr int kMostThreads = 1024;
 
 // Replace every argument holding a wildcard (*, ? or [) that matches files
 // by the sorted matches; an argument that matches nothing stays as given.
+// Names a user marked as literal are never expanded: every argument after
+// "--", and long options with their values ("--report=r[1].json" and
+// "--report r[1].json" alike).
 std::vector<std::string> expandWildcards(const std::vector<std::string>& args);
 
 // True for an option argument. A leading "/" makes an option only when no

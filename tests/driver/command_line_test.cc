@@ -65,6 +65,16 @@ TEST(CommandLine, WildcardsExpandToSortedMatchesOrStayAsGiven) {
       "-b", base + "a.txt", base + "b.txt", base + "c.bin", base + "?.none"};
   EXPECT_EQ(expanded, expected);
   EXPECT_EQ(parse(expanded).inputName.toStdString(), base + "?.none");
+
+  // Literal: after "--", and long options with their values, whichever
+  // way the value is given; "--" as a value ends nothing.
+  const std::vector<std::string> literal = {
+      "--report", base + "[a].txt", "--output-dir=" + base + "*",
+      "--threads", "?", "--report", "--", base + "[c].bin",
+      "--", base + "*.txt", "-b"};
+  std::vector<std::string> kept = literal;
+  kept[7] = base + "c.bin";
+  EXPECT_EQ(expandWildcards(literal), kept);
 }
 
 }  // namespace
