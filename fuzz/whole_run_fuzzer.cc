@@ -62,7 +62,8 @@ bool streamed(const std::uint8_t* bytes, std::size_t size, bool binary,
   if (opened) {
     const RunSinks sinks{&buffers[0], &buffers[1], &buffers[2], &buffers[3],
                          &buffers[4]};
-    require(streamRun(reader, sinks, messages, 2, nullptr, totals));
+    require(streamRun(reader, sinks, messages, 2, nullptr, totals).end ==
+            StreamEnd::kWhole);
   }
   std::string* const texts[5] = {&out.ver, &out.fit, &out.pointFit,
                                  &out.pointHigh, &out.pointLow};

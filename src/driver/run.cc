@@ -265,6 +265,34 @@ int answerWithoutRun(const CommandLine& line) {
   return 1;
 }
 
+// Why a streamed run failed, on standard error; true when it did not.
+bool streamedWhole(const StreamResult& result, const QString& inputName,
+                   const InputReader& reader, const RunTotals& totals,
+                   RunOutputs& outputs) {
+  switch (result.end) {
+    case StreamEnd::kWhole:
+      return true;
+    case StreamEnd::kWriteFailed:
+      for (OutputFile* output : outputs.all()) {
+        if (&output->buffer == result.failedOutput)
+          output->fail(std::strerror(result.failedOutput->writeError));
+      }
+      return false;
+    case StreamEnd::kReadFailed:
+      reportCannotRead(inputName, std::strerror(reader.readError));
+      return false;
+    case StreamEnd::kLineTooLong: {
+      const std::string reason =
+          "Line " + std::to_string(totals.textLines + 1) + " is longer than " +
+          std::to_string(reader.longestLine) +
+          " bytes, the bound set by the memory this process may use";
+      reportCannotRead(inputName, reason.c_str());
+      return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int runScanfit(const std::vector<std::string>& args) {
@@ -291,17 +319,16 @@ int runScanfit(const std::vector<std::string>& args) {
   if (!openOutputs(outputs, names, inputInfo, line.binaryInput)) return -1;
   Progress progress(std::cerr, STDERR_FILENO, inputSize(reader));
   RunTotals totals;
+  StreamResult streamed;
   try {
-    streamRun(reader, outputs.sinks(), std::cerr, line.threads, &progress,
-              totals);
+    streamed = streamRun(reader, outputs.sinks(), std::cerr, line.threads,
+                         &progress, totals);
   } catch (const std::bad_alloc&) {
     reportCannotRead(line.inputName, "Out of memory");
     return -1;
   }
-  if (reader.readError != 0) {
-    reportCannotRead(line.inputName, std::strerror(reader.readError));
+  if (!streamedWhole(streamed, line.inputName, reader, totals, outputs))
     return -1;
-  }
   QByteArray report;
   if (!line.reportPath.isEmpty()) {
     report = runReport(line, inputInfo, reader, outputs, totals, start);

@@ -82,6 +82,15 @@ void startText(InputReader& in) {
   in.decoder = std::make_unique<QStringDecoder>(*encoding);
 }
 
+// A line past the bound ends the read once the whole lines before it are
+// handed out: true when the block is to go out with those (false: the
+// long line comes first, and the read ends here).
+bool endsAtLongLine(InputReader& in, std::size_t held, bool linesBefore) {
+  if (held <= in.longestLine) return false;
+  if (!linesBefore) in.lineTooLong = true;
+  return true;
+}
+
 void readUtf8Block(InputReader& in, InputBlock& block) {
   // Until a block's worth of bytes holds a whole line, or the input ends;
   // pending[0, lineEnd) is whole lines.
@@ -94,8 +103,10 @@ void readUtf8Block(InputReader& in, InputBlock& block) {
       lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
     in.searched = in.pending.size;
     if (in.atEnd || (lineEnd > 0 && in.pending.size >= in.blockBytes)) break;
+    if (endsAtLongLine(in, in.pending.size - lineEnd, lineEnd > 0)) break;
     fetch(in, readSize(in, in.pending.size));
   }
+  if (in.lineTooLong) return;
   if (in.form == 0) {
     in.form = formOfFields(countLineFields(
         in.pending.bytes, in.pending.bytes + in.pending.size));
@@ -137,8 +148,11 @@ void readDecodedBlock(InputReader& in, InputBlock& block) {
     }
     // Two bytes a character, as a block of bytes would hold.
     if (!block.decodedLines.empty() && 2 * characters >= in.blockBytes) break;
-    fetch(in, readSize(in, 2 * std::size_t(in.unfinishedLine.size())));
+    const std::size_t held = 2 * std::size_t(in.unfinishedLine.size());
+    if (endsAtLongLine(in, held, !block.decodedLines.empty())) break;
+    fetch(in, readSize(in, held));
   }
+  if (in.lineTooLong) return;
   if (in.form == 0) {
     FieldCount count;
     count.add(block.decodedLines.front());
@@ -205,6 +219,7 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
     block.form = reader.form;
   }
   block.bytesRead = reader.bytesRead;
-  reader.done = block.endsInput || reader.readError != 0;
-  return reader.readError == 0;
+  const bool failed = reader.readError != 0 || reader.lineTooLong;
+  reader.done = block.endsInput || failed;
+  return !failed;
 }

@@ -223,4 +223,26 @@ TEST_F(RunTest, ARunOutOfDiskSpaceFailsWithoutPartialOutput) {
   }
 }
 
+// A real full disk: a tmpfs of 256 KiB, mounted where only the run sees it.
+// Every output fails once it is full; the message names the one whose
+// write failed first, the large point file, not a small one flushed later.
+TEST_F(RunTest, AFullDiskNamesTheOutputThatFilledIt) {
+  QDir(dir.path()).mkdir("out");
+  const QString mounted = "unshare -rm sh -c 'mount -t tmpfs -o size=256k none out && %1'";
+  if (runShell(mounted.arg("true"), dir.path()).status != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  ASSERT_EQ(runProgram(GENFLIGHT_BINARY,
+                       {"--points", "20000", "--seed", "2", "--output", "flight.txt"},
+                       dir.path()).status, 0);
+  const ProcessResult result = runShell(
+      mounted.arg(QString("%1 --output-dir=out flight.txt; s=$?; ls -A out; exit $s")
+                      .arg(SCANFIT_BINARY)),
+      dir.path());
+  EXPECT_EQ(result.status, 255);
+  EXPECT_TRUE(result.err.endsWith(
+      "Cannot write to: out/flight_fit.scn\nNo space left on device\n"))
+      << result.err.constData();
+  EXPECT_EQ(result.out, "");
+}
+
 }  // namespace

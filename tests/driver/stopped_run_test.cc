@@ -193,22 +193,37 @@ TEST_F(StoppedRunTest, RefusedThreadsLeaveARunThatCompletesOrFailsCleanly) {
   EXPECT_TRUE(contents() == before);
 }
 
-TEST_F(StoppedRunTest, RunningOutOfMemoryIsReportedAndLeavesNothing) {
+// A text line longer than the memory of the process allows fails the run,
+// naming the line and the bound: with 160 MiB of address space and one
+// thread, four batches are in flight, and a line may hold a quarter of the
+// memory shared by four: 160 MiB / 16 = 10485760 bytes. A UTF-16 line
+// counts two bytes a character, as it is held.
+TEST_F(StoppedRunTest, ALineLongerThanTheMemoryAllowsFailsAndLeavesNothing) {
   if (!kMemoryCanBeLimited) GTEST_SKIP() << "no memory limit under the sanitizer";
-  // A line of 200 MiB cannot be held in 160 MiB of address space.
-  {
-    QFile file(run + "/flight.txt");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const QByteArray blanks(1 << 20, ' ');
-    for (int k = 0; k < 200; ++k) file.write(blanks);
+  const QByteArray blanks(11 << 20, ' ');
+  const struct {
+    const char* input;
+    QByteArray bytes;
+    const char* line;
+  } cases[] = {
+      {"flight.txt", "1 2 3 4 5 6\n1 2 3 4 5 6\n" + blanks, "3"},
+      {"flight.txt", "\xff\xfe" + QByteArray("a\0", 2).repeated(11 << 19), "1"},
+      {"/dev/zero", "", "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    if (!c.bytes.isEmpty()) writeFile(run + "/" + c.input, c.bytes);
+    const QMap<QString, QByteArray> before = contents();
+    const ProcessResult result = runShell(
+        QString("ulimit -v 163840; exec '%1' --threads=1 %2").arg(SCANFIT_BINARY, c.input),
+        run);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, QFileInfo(c.input).fileName().toUtf8() +
+                              " open for reading.\nCannot read from: " + c.input +
+                              "\nLine " + c.line + " is longer than 10485760 bytes,"
+                              " the bound set by the memory this process may use\n");
+    EXPECT_TRUE(contents() == before);
   }
-  const QMap<QString, QByteArray> before = contents();
-  const ProcessResult result = runShell(
-      QString("ulimit -v 163840; exec '%1' flight.txt").arg(SCANFIT_BINARY), run);
-  EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.err, "flight.txt open for reading.\n"
-                        "Cannot read from: flight.txt\nOut of memory\n");
-  EXPECT_TRUE(contents() == before);
 }
 
 // A signal the run was started to ignore stays ignored: under nohup a
