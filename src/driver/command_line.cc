@@ -1,7 +1,5 @@
 #include "driver/command_line.h"
 
-#include <QFile>
-
 #include <glob.h>
 
 namespace {
@@ -72,11 +70,6 @@ int threadCount(const std::string& text) {
   return value <= kMostThreads ? value : 0;
 }
 
-QString pathOf(const std::string& arg) {
-  // File names are bytes in the locale's encoding, not Latin-1.
-  return QFile::decodeName(QByteArray::fromStdString(arg));
-}
-
 // A long option and the value it takes, set on `line`.
 void setLongOption(const std::string& name, const std::string& value,
                    CommandLine& line) {
@@ -90,7 +83,7 @@ void setLongOption(const std::string& name, const std::string& value,
     if (value.empty())
       line.error = "Empty value for " + name;
     else
-      (name == "--report" ? line.reportPath : line.outputDir) = pathOf(value);
+      (name == "--report" ? line.reportPath : line.outputDir) = value;
   }
 }
 
@@ -131,7 +124,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   for (size_t at = 0; at < args.size(); ++at) {
     const std::string& arg = args[at];
     if (optionsEnded || !isOption(arg)) {
-      line.inputName = pathOf(arg);
+      line.inputName = arg;
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (isLongOption(arg)) {

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <new>
 #include <optional>
 
@@ -190,17 +189,6 @@ void ByteBuffer::swap(ByteBuffer& other) {
   std::swap(bytes, other.bytes);
   std::swap(size, other.size);
   std::swap(capacity, other.capacity);
-}
-
-void openInputOrExit(InputReader& reader, const QString& name, bool binary) {
-  reader.binary = binary;
-  reader.file.setFileName(name);
-  // Unbuffered: the reader fetches whole blocks itself.
-  if (reader.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return;
-  std::cerr << "Cannot read from: " << QFile::encodeName(name).constData()
-            << std::endl
-            << reader.file.errorString().toLatin1().constData() << std::endl;
-  std::exit(-1);
 }
 
 bool readInputBlock(InputReader& reader, InputBlock& block) {

@@ -85,17 +85,13 @@ struct InputReader {
   QString unfinishedLine;       // decoded text after the last line feed
 };
 
-// Opens `name` for `reader`. On failure writes "Cannot read from: ", the
-// name, and QFile's error text, each line to standard error, and ends the
-// process with status -1.
-void openInputOrExit(InputReader& reader, const QString& name, bool binary);
-
 // Hands out the next block into `block` (its previous bytes are reused),
 // or returns false when the last block has been handed out, a read has
 // failed (then readError tells why) or a line is longer than longestLine
 // (then lineTooLong is set, and the line is the one after those handed
 // out); after a failure the blocks handed out are not all of the input.
-// Throws std::bad_alloc when memory runs out.
+// Throws std::bad_alloc when memory runs out. The file is opened by the
+// caller, read-only and unbuffered.
 bool readInputBlock(InputReader& reader, InputBlock& block);
 
 #endif  // SCANFIT_SCAN_INPUT_READER_H_

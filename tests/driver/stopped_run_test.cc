@@ -1,7 +1,8 @@
 // Runs that are stopped or fail midway: whatever ends them, the directory
 // holds what it held before, earlier outputs byte for byte, or, for a run
 // that got to put its outputs in place, exactly the five new ones; never a
-// mix of two runs, and no temporary file.
+// mix of two runs, and no temporary file. Two runs into one folder take
+// turns.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -242,6 +243,69 @@ TEST_F(StoppedRunTest, UnderNohupAHangUpLeavesTheRunGoing) {
   ASSERT_EQ(runScanfit({"flight.txt"}, fed).status, 0);
   for (const QString& name : kOutputs)
     EXPECT_EQ(readFile(run + "/" + name), readFile(fed + "/" + name)) << name.toStdString();
+}
+
+// The k-th link or rename of putting in place fails (the fault shim). No
+// output is renamed before all are linked, so a failed link leaves every
+// earlier output as it was; a failed rename leaves the outputs before it
+// in place and the rest as they were. No temporary stays either way.
+TEST_F(StoppedRunTest, AFailedLinkOrRenameIsNamedAndLeavesNoTemporary) {
+  writeFile(run + "/flight.txt", flight);
+  const QMap<QString, QByteArray> before = contents();
+  const QMap<QString, QByteArray> completed = completedOutputs();
+  const QStringList order = {"flight_fit.ver", "flight.fit", "flight_fit.scn",
+                             "flight_high.scn", "flight_low.scn"};
+  const struct {
+    const char* fault;
+    int k;
+  } cases[] = {{"LINK", 3}, {"LINK", 5}, {"RENAME", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(QString("%1 %2").arg(c.fault).arg(c.k).toStdString());
+    // Named temporaries need no link.
+    if (!kUnnamedFiles && QByteArray(c.fault) == "LINK") continue;
+    for (const QString& name : listDir(run)) QFile::remove(run + "/" + name);
+    for (auto file = before.begin(); file != before.end(); ++file)
+      writeFile(run + "/" + file.key(), file.value());
+    const pid_t pid = startWithFaults(
+        {"flight.txt"}, {QString("SCANFIT_FAULT_%1_FAILS_AT=%2").arg(c.fault).arg(c.k)});
+    const int status = waitForExit(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
+    EXPECT_TRUE(readFile(errorPath).endsWith(
+        "Cannot write to: " + order[c.k - 1].toUtf8() + "\nInput/output error\n"));
+    QMap<QString, QByteArray> expected = before;
+    if (QByteArray(c.fault) == "RENAME") {
+      for (int j = 0; j < c.k - 1; ++j) expected[order[j]] = completed[order[j]];
+    }
+    EXPECT_TRUE(contents() == expected);
+  }
+}
+
+// Runs of two inputs of one name into one folder at once: the first stops
+// for a while halfway through putting its outputs in place (the fault
+// shim), and the second, which meanwhile ran whole, waits for it. The
+// folder ends with one whole set, the last one's.
+TEST_F(StoppedRunTest, RunsIntoOneFolderTakeTurnsAtPuttingOutputsInPlace) {
+  for (const char* folder : {"A", "B", "cleanB"}) QDir().mkpath(dir.filePath(folder));
+  writeFile(dir.filePath("A/flight.txt"), flight);
+  ASSERT_EQ(runProgram(GENFLIGHT_BINARY,
+                       {"--points", "3000", "--seed", "6", "--output", "B/flight.txt"},
+                       dir.path()).status, 0);
+  ASSERT_EQ(runScanfit({"../B/flight.txt"}, dir.filePath("cleanB")).status, 0);
+  const QString mark = dir.filePath("paused");
+  const pid_t first = startWithFaults(
+      {"../A/flight.txt"},
+      {"SCANFIT_FAULT_RENAME_PAUSE_AT=3", "SCANFIT_FAULT_RENAME_PAUSE_MS=1500",
+       "SCANFIT_FAULT_RENAME_PAUSE_MARK=" + mark});
+  for (int waited = 0; !QFileInfo::exists(mark) && waited < 60000; waited += 10)
+    usleep(10000);
+  ASSERT_TRUE(QFileInfo::exists(mark));
+  EXPECT_EQ(runScanfit({"../B/flight.txt"}, run).status, 0);
+  const int status = waitForExit(first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  QMap<QString, QByteArray> expected;
+  for (const QString& name : kOutputs)
+    expected[name] = readFile(dir.filePath("cleanB/" + name));
+  EXPECT_TRUE(contents() == expected);
 }
 
 }  // namespace
