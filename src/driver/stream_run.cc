@@ -242,7 +242,7 @@ void runPipeline(Stream& stream, int batches) {
       }) &
       make_filter<Batch*, Batch*>(parallel, [&](Batch* batch) {
         planScanLines(batch->data, batch->plans);
-        if constexpr (kBatchesOutOfOrder) holdEvenBatch(stream, *batch);
+        if (kBatchesOutOfOrder) holdEvenBatch(stream, *batch);
         return batch;
       }) &
       make_filter<Batch*, Batch*>(serial, [&](Batch* batch) {
