@@ -237,7 +237,7 @@ done
 # processor and on all, and with each thread count.
 scaling_rows=("1-processor taskset -c 0" "all-processors" "threads=1 --threads=1"
               "threads=2 --threads=2" "threads=8 --threads=8")
-declare -A s_wall
+declare -A s_wall=()
 scale_case=six_16m
 if [[ "$scaling" == 1 && -n "${r_dir[$scale_case]:-}" ]]; then
   for ((i = 1; i <= runs; i++)); do
