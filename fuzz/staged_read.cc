@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "scan/block_parse.h"
+#include "driver/rejected_messages.h"
 #include "scan/decompress.h"
-#include "scan/rejected_lines.h"
 
 namespace {
 

@@ -312,11 +312,3 @@ std::int64_t finishScanLines(ScanData& data,
   }
   return measured;
 }
-
-void ScanData::fitScanLines() {
-  std::vector<LinePlan> plans;
-  planScanLines(*this, plans);
-  float threshold = kInitialThreshold;
-  carryThreshold(plans, threshold);
-  finishScanLines(*this, plans);
-}

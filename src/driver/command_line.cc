@@ -1,13 +1,41 @@
 #include "driver/command_line.h"
 
-#include <QFile>
-
 #include <glob.h>
 
+namespace {
+
+bool isLongOption(const std::string& arg) {
+  return arg.size() > 2 && arg[0] == '-' && arg[1] == '-';
+}
+
+bool takesValue(const std::string& name) {
+  return name == "--threads" || name == "--output-dir" || name == "--report";
+}
+
+// Whether each argument is taken as written: after "--", and a long option
+// with its value, in the order the parse below takes them.
+std::vector<bool> literalArguments(const std::vector<std::string>& args) {
+  std::vector<bool> literal(args.size(), true);
+  for (std::size_t at = 0; at < args.size(); ++at) {
+    const std::string& arg = args[at];
+    if (arg == "--") break;
+    if (!isLongOption(arg)) {
+      literal[at] = false;
+    } else if (arg.find('=') == std::string::npos && takesValue(arg)) {
+      ++at;  // the value
+    }
+  }
+  return literal;
+}
+
+}  // namespace
+
 std::vector<std::string> expandWildcards(const std::vector<std::string>& args) {
+  const std::vector<bool> literal = literalArguments(args);
   std::vector<std::string> expanded;
-  for (const std::string& arg : args) {
-    if (arg.find_first_of("*?[") == std::string::npos) {
+  for (std::size_t at = 0; at < args.size(); ++at) {
+    const std::string& arg = args[at];
+    if (literal[at] || arg.find_first_of("*?[") == std::string::npos) {
       expanded.push_back(arg);
       continue;
     }
@@ -42,11 +70,6 @@ int threadCount(const std::string& text) {
   return value <= kMostThreads ? value : 0;
 }
 
-QString pathOf(const std::string& arg) {
-  // File names are bytes in the locale's encoding, not Latin-1.
-  return QFile::decodeName(QByteArray::fromStdString(arg));
-}
-
 // A long option and the value it takes, set on `line`.
 void setLongOption(const std::string& name, const std::string& value,
                    CommandLine& line) {
@@ -60,12 +83,8 @@ void setLongOption(const std::string& name, const std::string& value,
     if (value.empty())
       line.error = "Empty value for " + name;
     else
-      (name == "--report" ? line.reportPath : line.outputDir) = pathOf(value);
+      (name == "--report" ? line.reportPath : line.outputDir) = value;
   }
-}
-
-bool takesValue(const std::string& name) {
-  return name == "--threads" || name == "--output-dir" || name == "--report";
 }
 
 // Takes the long option at args[at] (and its value, when that is the next
@@ -105,10 +124,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   for (size_t at = 0; at < args.size(); ++at) {
     const std::string& arg = args[at];
     if (optionsEnded || !isOption(arg)) {
-      line.inputName = pathOf(arg);
+      line.inputName = arg;
     } else if (arg == "--") {
       optionsEnded = true;
-    } else if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
+    } else if (isLongOption(arg)) {
       at = takeLongOption(args, at, line);
     } else {
       const char letter = arg.size() > 1 ? arg[1] : '\0';

@@ -26,7 +26,9 @@ const char kHelp[] =
     "\n"
     "A long option's value may also be the next argument: --threads 4.\n"
     "Options of one letter start with - or /; only their second character\n"
-    "counts. Of several inputs named, the last is read.\n"
+    "counts. Of several inputs named, the last is read. Arguments holding\n"
+    "*, ? or [ are expanded to the files they match, but for names after --\n"
+    "and the values of long options, which are taken as written.\n"
     "\n"
     "Outputs, named after NAME, INPUT's file name up to its first '.':\n"
     "  NAME_fit.ver       one row per nadir record\n"
@@ -39,8 +41,9 @@ const char kHelp[] =
     "together, and only when the whole run succeeds.\n"
     "\n"
     "Exit status: 0 when the run completed; 255 without arguments, or when\n"
-    "the command line, the input, memory or an output fails; a run stopped\n"
-    "by a signal ends by that signal.\n"
+    "the command line, the input (a text line longer than memory allows\n"
+    "too), memory or an output fails; a run stopped by a signal ends by\n"
+    "that signal.\n"
     "\n"
     "The method and the columns of every output: man scanfit\n";
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/exit_status.h"
 #include "driver/run.h"
 #include "driver/stop_signals.h"
 
@@ -29,7 +30,7 @@ void dropQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
   } catch (...) {
   }
   removeTemporaries();
-  std::_Exit(255);
+  std::_Exit(exitCode(ExitStatus::kFailure));
 }
 
 }  // namespace
@@ -38,5 +39,5 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(dropQtMessage);
   std::set_terminate(endOnUnansweredFailure);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return runScanfit(args);
+  return exitCode(runScanfit(args));
 }

@@ -10,14 +10,13 @@
 // a short hidden name takes its place, removed on a stop (stop_signals.h).
 // Either way no temporary name is longer than a few characters, so any
 // output name that fits the file system works. A name that leads to a
-// device, a FIFO or a socket is written directly, as a stream.
+// device, a FIFO or an open file of the process is written directly, as a
+// stream.
 //
 // Nothing is synced to disk: the outputs can always be made again from the
 // input, and a sync per file cost a quarter of a large run's time.
 #ifndef SCANFIT_DRIVER_OUTPUT_FILE_H_
 #define SCANFIT_DRIVER_OUTPUT_FILE_H_
-
-#include <QString>
 
 #include <cstddef>
 #include <string>
@@ -32,18 +31,33 @@ constexpr bool kUnnamedFiles = false;
 constexpr bool kUnnamedFiles = true;
 #endif
 
+// What an output name stands for. Symbolic links are followed to the file
+// they lead to, which is then written: the link is kept, and a link to a
+// file not there yet makes that file. A name that leads to a device, a
+// FIFO or an open file of a process (/dev/stdout goes to /proc) is a
+// stream, written as the run goes and never replaced.
+struct OutputTarget {
+  std::string path;  // absolute, every link followed
+  bool stream = false;
+};
+
+// Resolves `name` as the file system stands now; folders that are not there
+// yet are taken as written.
+OutputTarget resolveOutput(const std::string& name);
+
+// Whether two targets are one file: the same path, or the same existing
+// file by another path (a hard link, a mount seen twice).
+bool sameFile(const OutputTarget& a, const OutputTarget& b);
+
 struct OutputFile {
-  QString name;           // the final name, as reported
-  std::string finalPath;  // what the final name stands for (links followed)
-  std::string directory;  // the directory of finalPath
+  std::string name;      // the final name, as given and reported
+  OutputTarget target;   // what it stands for
   // The named temporary, or the hidden name an unnamed file is linked under
   // while it is put in place; empty when there is none.
   std::string tempPath;
-  int tempSlot = -1;      // where a stop finds tempPath
-  int fd = -1;            // open on the file being written
-  bool unnamed = false;
-  bool stream = false;    // written in place as it goes (a device, a pipe)
-  OutputBuffer buffer;
+  int tempSlot = -1;     // where a stop finds tempPath
+  bool unnamed = false;  // an O_TMPFILE file, linked only when put in place
+  OutputBuffer buffer;   // its fd is open on the file being written, or -1
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
@@ -54,9 +68,12 @@ struct OutputFile {
 
   // Each writes "Cannot write to: ", the name and the error text to
   // standard error when it fails, drops the file and returns false.
-  bool open(const QString& finalName);
-  bool openStream();
-  bool flush();  // every pending byte handed to the file
+  bool open(const std::string& finalName, const OutputTarget& resolved);
+  bool open(const std::string& finalName) {
+    return open(finalName, resolveOutput(finalName));
+  }
+  bool flush();           // every pending byte handed to the file
+  bool startWriteBack();  // see putInPlace
   // The two halves of putting in place (see putInPlace).
   bool link();   // a hidden name for an unnamed file; the file closed
   bool place();  // the hidden name renamed over the final name
@@ -65,9 +82,17 @@ struct OutputFile {
   void discard();                 // close and remove the file
 };
 
-// Flushes every output, then links and renames them all back to back, a
-// stop deferred meanwhile (stop_signals.h). On a failure it is reported,
-// and nothing is put in place unless the renaming itself fails midway.
-bool putInPlace(OutputFile* const* outputs, std::size_t count);
+// Flushes every output and starts the write-back of those that replace a
+// file, then, holding a lock on `folder` (the folder the outputs are named
+// in; empty: the current directory) and the files they replace, links and
+// renames them all back to back, a stop deferred meanwhile
+// (stop_signals.h): putting a large run's outputs in place over earlier
+// ones takes microseconds, not the tenths of a second that freeing and
+// writing back files within rename(2) would take. Runs into one folder
+// so take turns: each run's set goes in whole, the last one wins. On a
+// failure it is reported, and nothing is put in place unless the renaming
+// itself fails midway.
+bool putInPlace(OutputFile* const* outputs, std::size_t count,
+                const std::string& folder);
 
 #endif  // SCANFIT_DRIVER_OUTPUT_FILE_H_

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-// Run on the arguments after the program name; returns the exit status
-// (0, or -1 for no arguments and every failure).
-int runScanfit(const std::vector<std::string>& args);
+#include "driver/exit_status.h"
+
+// Run on the arguments after the program name.
+ExitStatus runScanfit(const std::vector<std::string>& args);
 
 #endif  // SCANFIT_DRIVER_RUN_H_

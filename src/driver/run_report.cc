@@ -1,6 +1,5 @@
 #include "driver/run_report.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "driver/help.h"
 
@@ -36,27 +36,57 @@ QJsonObject sigmaObject(const RunTotals& totals) {
       {"max", number(s.max)}};
 }
 
-// The input's identity: null size and time for a pipe or a device.
+QJsonArray outputArray(const RunFacts& facts) {
+  QJsonArray outputs;
+  for (const ReportedOutput& output : facts.outputs)
+    outputs.append(QJsonObject{{"name", jsonName(output.name)},
+                               {"bytes", count(std::int64_t(output.bytes))}});
+  return outputs;
+}
+
 QJsonObject inputObject(const RunFacts& facts) {
-  const InputIdentity& in = facts.input;
+  QJsonValue modified;
+  if (facts.inputModified) {
+    const QString text = utcTime(*facts.inputModified);
+    if (!text.isEmpty()) modified = text;
+  }
   return QJsonObject{
-      {"name", facts.inputName},
-      {"file", facts.inputFile},
-      {"path", QFile::decodeName(in.path)},
-      {"size", in.regular ? count(in.size) : QJsonValue()},
-      {"modified", in.regular ? QJsonValue(QString::fromLatin1(in.modified))
-                              : QJsonValue()},
+      {"name", jsonName(facts.inputName)},
+      {"file", jsonName(facts.inputFile)},
+      {"path", jsonName(facts.inputPath)},
+      {"size", facts.inputSize ? count(std::int64_t(*facts.inputSize))
+                               : QJsonValue()},
+      {"modified", modified},
       {"bytes", count(std::int64_t(facts.inputBytes))},
       {"form", facts.form},
       {"compression", facts.compression}};
 }
 
-QJsonArray outputArray(const RunFacts& facts) {
-  QJsonArray outputs;
-  for (const ReportedOutput& output : facts.outputs)
-    outputs.append(QJsonObject{{"name", output.name},
-                               {"bytes", count(std::int64_t(output.bytes))}});
-  return outputs;
+// The length of the well-formed UTF-8 sequence at `s` (of `left` bytes),
+// or 0: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t utf8Sequence(const unsigned char* s, std::size_t left) {
+  const unsigned lead = s[0];
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (left < length || s[1] < low || s[1] > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (s[k] < 0x80 || s[k] > 0xBF) return 0;
+  }
+  return length;
 }
 
 }  // namespace
@@ -80,6 +110,38 @@ SigmaSummary summariseSigma(std::vector<float> sigmas) {
   s.q3 = atRank(3);
   s.max = sigmas.back();
   return s;
+}
+
+QString jsonName(const std::string& bytes) {
+  const auto* const s = reinterpret_cast<const unsigned char*>(bytes.data());
+  QString text;
+  std::size_t valid = 0;  // start of the valid run not yet taken
+  const auto takeValid = [&](std::size_t end) {
+    text += QString::fromUtf8(bytes.data() + valid, qsizetype(end - valid));
+  };
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t length = utf8Sequence(s + at, bytes.size() - at);
+    if (length > 0) {
+      at += length;
+      continue;
+    }
+    takeValid(at);
+    text += QChar(char16_t(0xDC00 + s[at]));
+    valid = ++at;
+  }
+  takeValid(bytes.size());
+  return text;
+}
+
+QString utcTime(const timespec& time) {
+  tm utc{};
+  char seconds[64];
+  if (gmtime_r(&time.tv_sec, &utc) == nullptr ||
+      strftime(seconds, sizeof seconds, "%Y-%m-%dT%H:%M:%S", &utc) == 0)
+    return QString();
+  char text[96];
+  std::snprintf(text, sizeof text, "%s.%09ldZ", seconds, long(time.tv_nsec));
+  return QString::fromLatin1(text);
 }
 
 QByteArray reportJson(const RunFacts& facts, const RunTotals& totals) {

@@ -6,23 +6,29 @@
 #include <QByteArray>
 #include <QString>
 
+#include <time.h>
+
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "driver/input_identity.h"
 #include "driver/stream_run.h"
 
 struct ReportedOutput {
-  QString name;
+  std::string name;
   std::uint64_t bytes = 0;
 };
 
-// What the report says besides the run's totals.
+// What the report says besides the run's totals. Names are bytes, as given.
 struct RunFacts {
-  QString inputName;    // as given
-  QString inputFile;    // its file name, as in the report line
-  InputIdentity input;  // its absolute path, size and modification time
+  std::string inputName;  // as given
+  std::string inputFile;  // its file name, as in the report line
+  std::string inputPath;  // absolute and clean (driver/input_file.h)
+  // Of a regular file, when it was opened; a pipe has neither.
+  std::optional<std::uint64_t> inputSize;
+  std::optional<timespec> inputModified;
   std::uint64_t inputBytes = 0;
   QString form;         // "six-column", "seven-column" or "binary"
   QString compression;  // "none", "gzip", "zstd", "xz" or "bzip2"
@@ -42,5 +48,15 @@ struct SigmaSummary {
 SigmaSummary summariseSigma(std::vector<float> sigmas);
 
 QByteArray reportJson(const RunFacts& facts, const RunTotals& totals);
+
+// A name as the text of a JSON string: valid UTF-8 as it is, and every byte
+// that is not part of it as the lone surrogate U+DC00 plus the byte, which
+// JSON writes as "\udcXX": Python's json.loads then os.fsencode give back
+// the very bytes (its "surrogateescape").
+QString jsonName(const std::string& bytes);
+
+// A moment in UTC to the nanosecond, "YYYY-MM-DDTHH:MM:SS.nnnnnnnnnZ"; an
+// empty string for a year the C library cannot convert.
+QString utcTime(const timespec& time);
 
 #endif  // SCANFIT_DRIVER_RUN_REPORT_H_

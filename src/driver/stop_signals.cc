@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
 // A run holds at most six named temporaries at once, and the folders it
 // made; a few more slots serve programs that make several runs.
 constexpr int kSlots = 32;
@@ -44,9 +42,32 @@ void endAsAsked(int signal) {
   raise(signal);
 }
 
-void onStop(int signal) {
+// Signals whose default action leaves the process running or only stops
+// it, and the two that no handler can catch.
+bool endsTheProcess(int signal) {
+  switch (signal) {
+    case SIGKILL: case SIGSTOP:
+    case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:
+    case SIGTSTP: case SIGTTIN: case SIGTTOU:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// A fault of the thread's own instruction, not a signal someone sent: it
+// comes back as soon as the handler returns, so it can never wait.
+bool isFault(int signal, const siginfo_t* info) {
+  const bool faultSignal = signal == SIGSEGV || signal == SIGBUS ||
+                           signal == SIGILL || signal == SIGFPE ||
+                           signal == SIGTRAP || signal == SIGSYS;
+  return faultSignal && info != nullptr && info->si_code > 0;
+}
+
+void onStop(int signal, siginfo_t* info, void*) {
   int expected = kRunning;
-  if (!phase.compare_exchange_strong(expected, kStopping)) {
+  if (!phase.compare_exchange_strong(expected, kStopping) &&
+      !isFault(signal, info)) {
     // Placing: the placing thread ends the process once all is in place.
     // Stopping: another thread's handler is ending it already.
     if (expected == kPlacing) deferredSignal.store(signal);
@@ -54,6 +75,12 @@ void onStop(int signal) {
   }
   removeTemporaries();
   endAsAsked(signal);
+}
+
+bool hasDefaultAction(int signal) {
+  struct sigaction current {};
+  return sigaction(signal, nullptr, &current) == 0 &&
+         (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 }  // namespace
@@ -71,17 +98,16 @@ void removeTemporaries() {
 
 void installStopHandlers() {
   struct sigaction action {};
-  action.sa_handler = onStop;
+  action.sa_sigaction = onStop;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int signal : kStopSignals) {
-    // A signal the run was started to ignore (SIGHUP under nohup, say)
-    // stays ignored.
-    struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) == 0 &&
-        current.sa_handler == SIG_IGN)
-      continue;
-    sigaction(signal, &action, nullptr);
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  // Signals 32 and 33 belong to the C library, which refuses them here.
+  for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+    if (!endsTheProcess(signal) || !hasDefaultAction(signal)) continue;
+    sigaction(signal, signal == SIGXFSZ ? &ignore : &action, nullptr);
   }
 }
 

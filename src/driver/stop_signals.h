@@ -1,10 +1,18 @@
 // A run told to stop (SIGINT from Ctrl-C, SIGTERM from a batch scheduler,
-// SIGHUP, SIGPIPE) removes the temporary files it has named and the output
-// folders it has made, then ends
-// the way the signal asks: the signal is raised again with its default
-// action, so a shell sees status 130 for Ctrl-C and a scheduler sees the
-// signal. Unnamed temporary files need no such care: the kernel frees them
-// however the process ends, SIGKILL included.
+// SIGHUP, SIGPIPE, and every other signal whose default action ends the
+// process: SIGQUIT, SIGABRT, SIGUSR1, SIGALRM, the real-time signals...)
+// removes the temporary files it has named and the output folders it has
+// made, then ends the way the signal asks: the signal is raised again with
+// its default action, so a shell sees status 130 for Ctrl-C, a scheduler
+// sees the signal, and a signal that dumps core still does. Unnamed
+// temporary files need no such care: the kernel frees them however the
+// process ends, SIGKILL included.
+//
+// A signal the process was started to ignore (SIGHUP under nohup) stays
+// ignored, and one that another part of the process already handles (a
+// sanitizer's SIGSEGV) is left to it. SIGXFSZ, which a write past the
+// file size limit (ulimit -f) raises, is ignored: the write then fails
+// with EFBIG, and the run fails as on a full disk, naming the output.
 //
 // Putting the outputs in place is one short step that a stop never cuts
 // in two: a stop that comes during it waits until all five are in place,
@@ -15,8 +23,8 @@
 #ifndef SCANFIT_DRIVER_STOP_SIGNALS_H_
 #define SCANFIT_DRIVER_STOP_SIGNALS_H_
 
-// Installs the handler for the four signals, but for those the process
-// was started to ignore; more calls change nothing.
+// Installs the handler for every such signal that has its default action
+// now; more calls change nothing.
 void installStopHandlers();
 
 // Remembers a named temporary file to remove on a stop, until forgotten.

@@ -11,17 +11,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "analysis/scan_fit.h"
+#include "driver/memory_limit.h"
+#include "driver/rejected_messages.h"
 #include "output/line_outputs.h"
 #include "output/point_outputs.h"
 #include "output/row_block.h"
 #include "scan/block_parse.h"
 #include "scan/decompress.h"
-#include "scan/rejected_lines.h"
 #include "scan/scan_data.h"
 #include "scan/whole_lines.h"
 
@@ -34,8 +38,18 @@ namespace {
 constexpr int kBatchesPerThread = 2;
 constexpr int kMostBatches = 48;
 
+// A test build (SCANFIT_BATCHES_OUT_OF_ORDER) hands batches to the stages
+// after the fit's first steps out of order, as a busy machine may: the
+// serial stages must put them back in order themselves.
+#ifdef SCANFIT_BATCHES_OUT_OF_ORDER
+constexpr bool kBatchesOutOfOrder = true;
+#else
+constexpr bool kBatchesOutOfOrder = false;
+#endif
+
 struct Batch {
-  SuppliedBlock supplied;  // a compressed input's, decompressed
+  SuppliedBlock supplied;   // a compressed input's, decompressed
+  std::int64_t number = 0;  // in input order, from 0
   InputBlock input;
   ScanData data;
   RejectedLines rejected;
@@ -82,20 +96,30 @@ struct Stream {
   std::ostream& messages;
   Progress* progress;
   RunTotals& totals;
+  int threads;
   ScanData heldBack;  // the last scan line seen, not known to be whole
+  BatchPool pool;
   float threshold = kInitialThreshold;
   // An output could not be written: set by the last stage, read by the
   // first, which may run at the same time on another thread.
   std::atomic<bool> failed{false};
+  const OutputBuffer* failedOutput = nullptr;  // the last stage's own
   std::int64_t writtenPoints = 0;  // the last stage's own count
-  BatchPool pool;
+  std::int64_t batchesRead = 0;
+  // A compressed input's read failed: set by the reading stage, read by
+  // the decompression, which may run at the same time on another thread.
+  std::atomic<bool> readStopped{false};
+  std::atomic<std::int64_t> oddPlanned{-1};  // see holdEvenBatch
 };
 
 // Stage 1.
 Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   if (!stream.failed) {
     Batch* const batch = stream.pool.take();
-    if (readInputBlock(stream.reader, batch->input)) return batch;
+    if (readInputBlock(stream.reader, batch->input)) {
+      batch->number = stream.batchesRead++;
+      return batch;
+    }
     stream.pool.give(batch);
   }
   control.stop();
@@ -105,7 +129,7 @@ Batch* readBatch(Stream& stream, oneapi::tbb::flow_control& control) {
 // Before stage 1, for a compressed input: the decompression, one block
 // after another while the blocks before are converted and fitted.
 Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
-  if (!stream.failed) {
+  if (!stream.failed && !stream.readStopped) {
     Batch* const batch = stream.pool.take();
     if (decompressBlock(*stream.reader.decompressor, batch->supplied))
       return batch;
@@ -115,10 +139,13 @@ Batch* decompressBatch(Stream& stream, oneapi::tbb::flow_control& control) {
   return nullptr;
 }
 
-// Stage 1 of a compressed input: the batch's decompressed bytes read.
+// Stage 1 of a compressed input: the batch's decompressed bytes read. A
+// read that fails (a line past the bound) stops the decompression; the
+// batches already decompressed go on, empty.
 void readSuppliedBatch(Stream& stream, Batch& batch) {
   stream.reader.supply = &batch.supplied;
-  readInputBlock(stream.reader, batch.input);
+  if (!readInputBlock(stream.reader, batch.input)) stream.readStopped = true;
+  batch.number = stream.batchesRead++;
 }
 
 // Stage 2.
@@ -146,6 +173,24 @@ void cutBatch(Stream& stream, Batch& batch) {
     totals.scanLines += starts - 1;
   else if (batch.data.pointCount() > 0)
     totals.scanLines += starts;
+}
+
+// Stage 4 of a test build: an even batch waits until the batch after it
+// is through (for a while: it may never come), so that the odd batch
+// reaches stage 5 first. With one thread nothing else could run it.
+void holdEvenBatch(Stream& stream, const Batch& batch) {
+  if (batch.number % 2 == 1) {
+    std::int64_t seen = stream.oddPlanned.load();
+    while (seen < batch.number &&
+           !stream.oddPlanned.compare_exchange_weak(seen, batch.number)) {
+    }
+    return;
+  }
+  if (stream.threads < 2 || batch.input.endsInput) return;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+  while (stream.oddPlanned.load() < batch.number + 1 &&
+         std::chrono::steady_clock::now() < until)
+    std::this_thread::yield();
 }
 
 // Stage 6.
@@ -188,7 +233,12 @@ void writeBatch(Stream& stream, Batch& batch) {
           {&batch.points.high, sinks.pointHigh},
           {&batch.points.low, sinks.pointLow}}) {
       sink->append(rows->bytes.get(), rows->size);
-      if (sink->writeError != 0) stream.failed = true;
+      if (sink->writeError != 0) {
+        // The output that failed is the one to name; the others stop here.
+        stream.failedOutput = sink;
+        stream.failed = true;
+        break;
+      }
     }
     addToTotals(stream.totals, batch);
     stream.writtenPoints += std::int64_t(batch.data.pointCount());
@@ -213,8 +263,9 @@ oneapi::tbb::filter<Batch*, void> stagesAfterReading(Stream& stream) {
         cutBatch(stream, *batch);
         return batch;
       }) &
-      make_filter<Batch*, Batch*>(parallel, [](Batch* batch) {
+      make_filter<Batch*, Batch*>(parallel, [&](Batch* batch) {
         planScanLines(batch->data, batch->plans);
+        if (kBatchesOutOfOrder) holdEvenBatch(stream, *batch);
         return batch;
       }) &
       make_filter<Batch*, Batch*>(serial, [&](Batch* batch) {
@@ -280,25 +331,49 @@ int threadsAvailable(int wanted) {
   return 1 + int(started.size());
 }
 
-}  // namespace
-
-bool streamRun(InputReader& reader, const RunSinks& sinks,
-               std::ostream& messages, int threads, Progress* progress,
-               RunTotals& totals) {
-  if (threads <= 0) threads = oneapi::tbb::info::default_concurrency();
-  threads = threadsAvailable(threads);
+// The run on `threads` threads, in an arena of its own.
+void runInArena(Stream& stream, int threads, int batches) {
   // The arena takes the count asked for, more than the processors too;
   // the global limit keeps the scheduler from adding workers beyond it.
   const oneapi::tbb::global_control limit(
       oneapi::tbb::global_control::max_allowed_parallelism,
       std::size_t(threads));
   oneapi::tbb::task_arena arena(threads);
-  Stream stream{reader, sinks, messages, progress, totals, {},
-                kInitialThreshold, false, 0, {}};
-  const int batches = std::min(kBatchesPerThread * threads + 2, kMostBatches);
   arena.execute([&] { runPipeline(stream, batches); });
+}
+
+// Bytes a text line may hold when `batches` batches are in flight.
+std::size_t longestLine(int batches) {
+  static const std::uint64_t memory = usableMemory();
+  return std::size_t(std::min<std::uint64_t>(memory / (4 * std::uint64_t(batches)),
+                                             SIZE_MAX));
+}
+
+StreamEnd endOf(const Stream& stream, const InputReader& reader) {
+  if (stream.failedOutput != nullptr) return StreamEnd::kWriteFailed;
+  if (!readFailure(reader).empty()) return StreamEnd::kReadFailed;
+  if (reader.lineTooLong) return StreamEnd::kLineTooLong;
+  return StreamEnd::kWhole;
+}
+
+}  // namespace
+
+StreamResult streamRun(InputReader& reader, const RunSinks& sinks,
+                       std::ostream& messages, int threads,
+                       Progress* progress, RunTotals& totals) {
+  // The run's hold on oneTBB's scheduler: finalizing it at the end waits
+  // until every worker thread has ended, so that nothing a worker holds (a
+  // thread's cosine cache) outlives the run, nor is taken for a leak.
+  oneapi::tbb::task_scheduler_handle scheduler{oneapi::tbb::attach{}};
+  if (threads <= 0) threads = oneapi::tbb::info::default_concurrency();
+  threads = threadsAvailable(threads);
+  const int batches = std::min(kBatchesPerThread * threads + 2, kMostBatches);
+  reader.longestLine = std::min(reader.longestLine, longestLine(batches));
+  Stream stream{reader, sinks, messages, progress, totals, threads, {}, {}};
+  runInArena(stream, threads, batches);
+  oneapi::tbb::finalize(scheduler, std::nothrow);
   if (progress) progress->clear();
   totals.threshold = stream.threshold;
   totals.threads = threads;
-  return !stream.failed && readFailure(reader).empty();
+  return {endOf(stream, reader), stream.failedOutput};
 }

@@ -19,7 +19,11 @@
 // A compressed input has one stage more, before the first: a block is
 // decompressed (serial), and the reading takes its bytes.
 // A fixed number of batches is in flight, reused from one block to the
-// next, which bounds the memory of any run.
+// next, which bounds the memory of any run. So does a bound on the length
+// of a text line, since a batch holds whole lines: a quarter of the memory
+// the process may use (driver/memory_limit.h), shared by the batches in
+// flight, as a batch's buffer grows to half as much again as its line and
+// a line of a UTF-16 or UTF-32 input is held as text besides.
 #ifndef SCANFIT_DRIVER_STREAM_RUN_H_
 #define SCANFIT_DRIVER_STREAM_RUN_H_
 
@@ -60,15 +64,28 @@ struct RunTotals {
   int threads = 0;                 // the threads the run had
 };
 
+// How a streamed run ended; a failure stops it soon after.
+enum class StreamEnd {
+  kWhole,        // the whole input went through
+  kWriteFailed,  // an output could not be written: failedOutput
+  kReadFailed,   // the input could not be read: readFailure(reader)
+  kLineTooLong,  // the text line after the totals' textLines passed the
+                 // reader's longestLine
+};
+
+struct StreamResult {
+  StreamEnd end = StreamEnd::kWhole;
+  // The first output whose write failed (its writeError tells why).
+  const OutputBuffer* failedOutput = nullptr;
+};
+
 // Streams the rest of the input of `reader` into `sinks`, rejected lines
 // reported on `messages`, on at most `threads` threads (0: one per
 // processor the process may use), with `progress` (may be null) updated as
-// batches are written. Returns false when an output could not be written
-// (its writeError tells why) or the input could not be read
-// (readFailure(reader) of scan/decompress.h tells why): the run stopped
-// soon after.
-bool streamRun(InputReader& reader, const RunSinks& sinks,
-               std::ostream& messages, int threads, Progress* progress,
-               RunTotals& totals);
+// batches are written. The worker threads it starts have ended when it
+// returns.
+StreamResult streamRun(InputReader& reader, const RunSinks& sinks,
+                       std::ostream& messages, int threads,
+                       Progress* progress, RunTotals& totals);
 
 #endif  // SCANFIT_DRIVER_STREAM_RUN_H_

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <string_view>
 
 struct RowBlock {
   std::unique_ptr<char[]> bytes;
@@ -25,8 +24,6 @@ struct RowBlock {
   }
   void grow(std::size_t needed);
   void clear() { size = 0; }
-
-  std::string_view view() const { return {bytes.get(), size}; }
 
   // Growing from nothing starts here, not at a single row.
   static constexpr std::size_t kFirstCapacity = std::size_t(64) << 10;

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <new>
 #include <optional>
 
@@ -99,6 +98,15 @@ void startText(InputReader& in) {
   in.decoder = std::make_unique<QStringDecoder>(*encoding);
 }
 
+// A line past the bound ends the read once the whole lines before it are
+// handed out: true when the block is to go out with those (false: the
+// long line comes first, and the read ends here).
+bool endsAtLongLine(InputReader& in, std::size_t held, bool linesBefore) {
+  if (held <= in.longestLine) return false;
+  if (!linesBefore) in.lineTooLong = true;
+  return true;
+}
+
 void readUtf8Block(InputReader& in, InputBlock& block) {
   // Until a block's worth of bytes holds a whole line, or the input ends;
   // pending[0, lineEnd) is whole lines.
@@ -110,11 +118,12 @@ void readUtf8Block(InputReader& in, InputBlock& block) {
     if (lineFeed != nullptr)
       lineEnd = std::size_t(lineFeed - in.pending.bytes) + 1;
     in.searched = in.pending.size;
-    if (in.atEnd || in.starved ||
-        (lineEnd > 0 && in.pending.size >= in.blockBytes))
-      break;
+    if (in.atEnd || (lineEnd > 0 && in.pending.size >= in.blockBytes)) break;
+    if (endsAtLongLine(in, in.pending.size - lineEnd, lineEnd > 0)) break;
+    if (in.starved) break;
     fetch(in, readSize(in, in.pending.size));
   }
+  if (in.lineTooLong) return;
   if (in.form == 0 && (lineEnd > 0 || in.atEnd)) {
     in.form = formOfFields(countLineFields(
         in.pending.bytes, in.pending.bytes + in.pending.size));
@@ -157,11 +166,13 @@ void readDecodedBlock(InputReader& in, InputBlock& block) {
       break;
     }
     // Two bytes a character, as a block of bytes would hold.
-    if (in.starved ||
-        (!block.decodedLines.empty() && 2 * characters >= in.blockBytes))
-      break;
-    fetch(in, readSize(in, 2 * std::size_t(in.unfinishedLine.size())));
+    if (!block.decodedLines.empty() && 2 * characters >= in.blockBytes) break;
+    const std::size_t held = 2 * std::size_t(in.unfinishedLine.size());
+    if (endsAtLongLine(in, held, !block.decodedLines.empty())) break;
+    if (in.starved) break;
+    fetch(in, readSize(in, held));
   }
+  if (in.lineTooLong) return;
   if (in.form == 0 && !block.decodedLines.empty()) {
     FieldCount count;
     count.add(block.decodedLines.front());
@@ -201,17 +212,6 @@ void ByteBuffer::swap(ByteBuffer& other) {
   std::swap(capacity, other.capacity);
 }
 
-void openInputOrExit(InputReader& reader, const QString& name, bool binary) {
-  reader.binary = binary;
-  reader.file.setFileName(name);
-  // Unbuffered: the reader fetches whole blocks itself.
-  if (reader.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return;
-  std::cerr << "Cannot read from: " << QFile::encodeName(name).constData()
-            << std::endl
-            << reader.file.errorString().toLatin1().constData() << std::endl;
-  std::exit(-1);
-}
-
 bool readInputBlock(InputReader& reader, InputBlock& block) {
   if (reader.done) return false;
   block.binary = reader.binary;
@@ -230,6 +230,7 @@ bool readInputBlock(InputReader& reader, InputBlock& block) {
     block.form = reader.form;
   }
   block.bytesRead = reader.bytesRead;
-  reader.done = block.endsInput || reader.readError != 0;
-  return reader.readError == 0;
+  const bool failed = reader.readError != 0 || reader.lineTooLong;
+  reader.done = block.endsInput || failed;
+  return !failed;
 }

@@ -80,12 +80,16 @@ struct InputReader {
   QFile file;
   bool binary = false;
   std::size_t blockBytes = kInputBlockBytes;
+  // Bytes a text line may hold (a UTF-16 or UTF-32 line: two per UTF-16
+  // code unit, as it is held); a longer one ends the read.
+  std::size_t longestLine = SIZE_MAX;
 
   ByteBuffer pending;           // read and not yet handed out
   std::size_t searched = 0;     // text: pending[0, searched) searched for
                                 // line feeds
   bool atEnd = false;           // nothing more to read
   int readError = 0;            // errno of a read that failed
+  bool lineTooLong = false;     // a line passed longestLine
   std::uint64_t bytesRead = 0;  // of the input so far
   bool done = false;            // the last block is handed out
   bool started = false;         // the encoding is decided
@@ -101,15 +105,13 @@ struct InputReader {
   bool starved = false;         // the supply is taken: the block ends here
 };
 
-// Opens `name` for `reader`. On failure writes "Cannot read from: ", the
-// name, and QFile's error text, each line to standard error, and ends the
-// process with status -1.
-void openInputOrExit(InputReader& reader, const QString& name, bool binary);
-
 // Hands out the next block into `block` (its previous bytes are reused),
-// or returns false when the last block has been handed out or a read has
-// failed (then readError tells why, and the blocks handed out are not all
-// of the input). Throws std::bad_alloc when memory runs out.
+// or returns false when the last block has been handed out, a read has
+// failed (then readError tells why) or a line is longer than longestLine
+// (then lineTooLong is set, and the line is the one after those handed
+// out); after a failure the blocks handed out are not all of the input.
+// Throws std::bad_alloc when memory runs out. The file is opened by the
+// caller, read-only and unbuffered.
 bool readInputBlock(InputReader& reader, InputBlock& block);
 
 #endif  // SCANFIT_SCAN_INPUT_READER_H_

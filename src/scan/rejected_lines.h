@@ -1,6 +1,5 @@
-// Text lines the ASCII reader rejects for their field count. Each is
-// reported as one message line: the line's index in the input, its field
-// count and its text, "<index> <fields> <text>". A block of the input is
+// Text lines the ASCII reader rejects for their field count, kept for
+// their messages (driver/rejected_messages.h). A block of the input is
 // converted without knowing how many lines came before it, so the reader
 // keeps each line's index within its block and the message gets the
 // block's first index once the blocks before it are counted.
@@ -9,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -38,10 +36,5 @@ struct RejectedLines {
   std::size_t size() const { return lines.size(); }
   void clear();
 };
-
-// Writes one message line per rejected line to `out`, in order, the index
-// of each counted from `firstLineIndex`.
-void writeRejectedLines(std::ostream& out, const RejectedLines& rejected,
-                        std::int64_t firstLineIndex);
 
 #endif  // SCANFIT_SCAN_REJECTED_LINES_H_

@@ -5,9 +5,9 @@
 //
 // A run streams its input through a few of these, one per batch of whole
 // scan lines, and reuses them: clear() keeps every column's capacity. The
-// readers fill the columns, the scan lines are cut, fitScanLines (or its
-// three stages, analysis/scan_fit.h) completes the store, and the writers
-// read its members directly.
+// readers fill the columns, the scan lines are cut, the three stages of
+// the fit (analysis/scan_fit.h) complete the store, and the writers read
+// its members directly.
 #ifndef SCANFIT_SCAN_SCAN_DATA_H_
 #define SCANFIT_SCAN_SCAN_DATA_H_
 
@@ -57,12 +57,6 @@ struct ScanData {
   // Build lineStart from the sweep indices: a new line wherever the index
   // does not increase.
   void segmentScanLines();
-
-  // Fit every scan line of more than 10 points except the last one, with
-  // the rejection threshold starting at 1.0: zero the work columns, then
-  // write each fitted point's distance, residual and sigma and append the
-  // per-line results and the nadir records (analysis/scan_fit.cc).
-  void fitScanLines();
 
   // Every vector emptied, its capacity kept.
   void clear();

@@ -1,5 +1,7 @@
 #include "analysis/scan_lines.h"
 
+#include "plain_fit.h"
+
 #include <cstring>
 
 void appendPoint(ScanData& data, const TestPoint& point) {
@@ -30,7 +32,7 @@ void closeAndFit(ScanData& data) {
   for (short sweep = 0; sweep < 3; ++sweep)
     appendPoint(data, {99.0f, 1.0f, 1.0f, 1000.0f, sweep});
   data.segmentScanLines();
-  data.fitScanLines();
+  fitScanLines(data);
 }
 
 uint32_t bitsOf(float value) {

@@ -32,7 +32,7 @@ TEST(CommandLine, OptionsAndPathInAnyOrderAndTheLastPathWins) {
   EXPECT_EQ(before.inputName, after.inputName);
   EXPECT_EQ(before.binaryInput, after.binaryInput);
   EXPECT_EQ(parse({"first.txt", "-a", "second.txt"}).inputName, "second.txt");
-  EXPECT_TRUE(parse({"-b"}).inputName.isEmpty());
+  EXPECT_TRUE(parse({"-b"}).inputName.empty());
 }
 
 TEST(CommandLine, AbsolutePathsAreNotOptions) {
@@ -47,9 +47,12 @@ TEST(CommandLine, AbsolutePathsAreNotOptions) {
   EXPECT_EQ(line.inputName, "/home/me/flight.bin");
 }
 
-TEST(CommandLine, NamesAreDecodedAsUtf8) {
-  const CommandLine line = parse({"donn\xc3\xa9" "es/vol1.txt"});
-  EXPECT_EQ(line.inputName, QString::fromUtf8("donn\xc3\xa9" "es/vol1.txt"));
+TEST(CommandLine, NamesAreKeptByteForByte) {
+  const CommandLine line = parse({"--output-dir=out\xe9", "--report",
+                                  "r\xff.json", "lat\xe9in/vol\xc3\xa9.txt"});
+  EXPECT_EQ(line.inputName, "lat\xe9in/vol\xc3\xa9.txt");
+  EXPECT_EQ(line.outputDir, "out\xe9");
+  EXPECT_EQ(line.reportPath, "r\xff.json");
 }
 
 TEST(CommandLine, WildcardsExpandToSortedMatchesOrStayAsGiven) {
@@ -64,7 +67,17 @@ TEST(CommandLine, WildcardsExpandToSortedMatchesOrStayAsGiven) {
   const std::vector<std::string> expected = {
       "-b", base + "a.txt", base + "b.txt", base + "c.bin", base + "?.none"};
   EXPECT_EQ(expanded, expected);
-  EXPECT_EQ(parse(expanded).inputName.toStdString(), base + "?.none");
+  EXPECT_EQ(parse(expanded).inputName, base + "?.none");
+
+  // Literal: after "--", and long options with their values, whichever
+  // way the value is given; "--" as a value ends nothing.
+  const std::vector<std::string> literal = {
+      "--report", base + "[a].txt", "--output-dir=" + base + "*",
+      "--threads", "?", "--report", "--", base + "[c].bin",
+      "--", base + "*.txt", "-b"};
+  std::vector<std::string> kept = literal;
+  kept[7] = base + "c.bin";
+  EXPECT_EQ(expandWildcards(literal), kept);
 }
 
 }  // namespace

@@ -37,7 +37,11 @@ mode_t permissions(const QString& path) {
 
 bool commit(OutputFile& out) {
   OutputFile* const one[] = {&out};
-  return putInPlace(one, 1);
+  return putInPlace(one, 1, "");
+}
+
+std::string bytes(const QString& name) {
+  return QFile::encodeName(name).toStdString();
 }
 
 struct OutputFileTest : ::testing::Test {
@@ -53,7 +57,7 @@ TEST_F(OutputFileTest, CommitReplacesTheFinalNameWithExactlyTheBytes) {
   const std::string expected = std::string("row\0\n", 5) + block;
 
   OutputFile out;
-  ASSERT_TRUE(out.open(path("out.scn")));
+  ASSERT_TRUE(out.open(bytes(path("out.scn"))));
   out.buffer.append("row\0\n", 5);
   out.buffer.append(block.data(), block.size());
   ASSERT_TRUE(out.flush());
@@ -75,7 +79,7 @@ TEST_F(OutputFileTest, ANewFileGetsThePermissionsOfAnOrdinaryCreate) {
   const mode_t mask = umask(022);
   umask(mask);
   OutputFile out;
-  ASSERT_TRUE(out.open(path("new.fit")));
+  ASSERT_TRUE(out.open(bytes(path("new.fit"))));
   ASSERT_TRUE(commit(out));
   EXPECT_EQ(readFile(path("new.fit")), QByteArray());
   EXPECT_EQ(permissions(path("new.fit")), mode_t(0666 & ~mask));
@@ -88,7 +92,7 @@ TEST_F(OutputFileTest, ALinkedOutputReplacesTheLinkedFile) {
   writeFile(path("store/real.scn"), "earlier\n");
   ASSERT_TRUE(QFile::link("store/real.scn", path("out.scn")));
   OutputFile out;
-  ASSERT_TRUE(out.open(path("out.scn")));
+  ASSERT_TRUE(out.open(bytes(path("out.scn"))));
   out.buffer.append("new\n", 4);
   ASSERT_TRUE(commit(out));
   EXPECT_EQ(readFile(path("store/real.scn")), "new\n");
@@ -101,8 +105,8 @@ TEST_F(OutputFileTest, WithoutPuttingInPlaceNothingChanges) {
   writeFile(path("kept.ver"), "earlier\n");
   {
     OutputFile replacing, fresh;
-    ASSERT_TRUE(replacing.open(path("kept.ver")));
-    ASSERT_TRUE(fresh.open(path("fresh.ver")));
+    ASSERT_TRUE(replacing.open(bytes(path("kept.ver"))));
+    ASSERT_TRUE(fresh.open(bytes(path("fresh.ver"))));
     replacing.buffer.append("new\n", 4);
     fresh.buffer.append("new\n", 4);
     ASSERT_TRUE(replacing.flush() && fresh.flush());
@@ -132,7 +136,7 @@ TEST_F(OutputFileTest, FailuresAreReportedAndLeaveNothingBehind) {
     if (geteuid() == 0 && c.name == path("locked.fit")) continue;
     CerrCapture err;
     OutputFile out;
-    EXPECT_FALSE(out.open(c.name));
+    EXPECT_FALSE(out.open(bytes(c.name)));
     EXPECT_EQ(err.text.str(), "Cannot write to: " +
                                   QFile::encodeName(c.name).toStdString() +
                                   "\n" + c.reason + "\n");
@@ -142,10 +146,10 @@ TEST_F(OutputFileTest, FailuresAreReportedAndLeaveNothingBehind) {
   // A write that fails: /dev/full stands in for the temporary file.
   CerrCapture err;
   OutputFile out;
-  ASSERT_TRUE(out.open(path("kept.fit")));
+  ASSERT_TRUE(out.open(bytes(path("kept.fit"))));
   const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  ASSERT_EQ(dup2(full, out.fd), out.fd);
+  ASSERT_EQ(dup2(full, out.buffer.fd), out.buffer.fd);
   close(full);
   out.buffer.append("lost\n", 5);
   EXPECT_FALSE(commit(out));

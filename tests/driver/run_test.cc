@@ -207,18 +207,42 @@ TEST_F(RunTest, ARunOutOfDiskSpaceFailsWithoutPartialOutput) {
   writeFile(path("big.txt"), many);
   writeFile(path("big_fit.scn"), "earlier\n");
   // A file size limit of 100 KiB stands in for a full disk: writes past it
-  // fail with EFBIG once SIGXFSZ is ignored. The run stops at the failure,
-  // long before the last text line is reached.
-  const ProcessResult result =
-      runShell(QString("trap '' XFSZ; ulimit -f 100; exec '%1' big.txt")
-                   .arg(SCANFIT_BINARY),
-               dir.path());
+  // fail with EFBIG, whether SIGXFSZ is ignored or not. The run stops at
+  // the failure, long before the last text line is reached.
+  for (const char* signal : {"trap '' XFSZ; ", ""}) {
+    const ProcessResult result =
+        runShell(QString("%1ulimit -f 100; exec '%2' big.txt")
+                     .arg(signal, SCANFIT_BINARY),
+                 dir.path());
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err,
+              "big.txt open for reading.\n"
+              "Cannot write to: big_fit.scn\nFile too large\n");
+    EXPECT_EQ(readFile(path("big_fit.scn")), "earlier\n");
+    EXPECT_EQ(listDir(dir.path()), (QStringList{"big.txt", "big_fit.scn"}));
+  }
+}
+
+// A real full disk: a tmpfs of 256 KiB, mounted where only the run sees it.
+// Every output fails once it is full; the message names the one whose
+// write failed first, the large point file, not a small one flushed later.
+TEST_F(RunTest, AFullDiskNamesTheOutputThatFilledIt) {
+  QDir(dir.path()).mkdir("out");
+  const QString mounted = "unshare -rm sh -c 'mount -t tmpfs -o size=256k none out && %1'";
+  if (runShell(mounted.arg("true"), dir.path()).status != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  ASSERT_EQ(runProgram(GENFLIGHT_BINARY,
+                       {"--points", "20000", "--seed", "2", "--output", "flight.txt"},
+                       dir.path()).status, 0);
+  const ProcessResult result = runShell(
+      mounted.arg(QString("%1 --output-dir=out flight.txt; s=$?; ls -A out; exit $s")
+                      .arg(SCANFIT_BINARY)),
+      dir.path());
   EXPECT_EQ(result.status, 255);
-  EXPECT_EQ(result.err,
-            "big.txt open for reading.\n"
-            "Cannot write to: big_fit.scn\nFile too large\n");
-  EXPECT_EQ(readFile(path("big_fit.scn")), "earlier\n");
-  EXPECT_EQ(listDir(dir.path()), (QStringList{"big.txt", "big_fit.scn"}));
+  EXPECT_TRUE(result.err.endsWith(
+      "Cannot write to: out/flight_fit.scn\nNo space left on device\n"))
+      << result.err.constData();
+  EXPECT_EQ(result.out, "");
 }
 
 }  // namespace

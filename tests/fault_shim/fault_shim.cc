@@ -10,8 +10,14 @@
 //     N threads, as when the system has no more threads to give;
 //   SCANFIT_FAULT_SIGNAL_AT_RENAME=S: the first rename sends signal S to the
 //     process before it renames, as a stop would that comes while the
-//     outputs are put in place.
+//     outputs are put in place;
+//   SCANFIT_FAULT_LINK_FAILS_AT=K, SCANFIT_FAULT_RENAME_FAILS_AT=K: the K-th
+//     linkat or rename (from 1) fails with EIO;
+//   SCANFIT_FAULT_RENAME_PAUSE_AT=K, SCANFIT_FAULT_RENAME_PAUSE_MS=M and
+//     SCANFIT_FAULT_RENAME_PAUSE_MARK=PATH: the K-th rename makes the file
+//     PATH, then waits M milliseconds, as a slow file system would.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -48,6 +54,8 @@ std::atomic<long long> bytesRead{0};
 std::atomic<long long> threadsCreated{0};
 std::atomic<bool> signalled{false};
 std::atomic<bool> paused{false};
+std::atomic<long long> links{0};
+std::atomic<long long> renames{0};
 
 }  // namespace
 
@@ -87,9 +95,30 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
   return realCreate(thread, attributes, start, argument);
 }
 
+extern "C" int linkat(int fromDir, const char* from, int toDir, const char* to,
+                      int flags) {
+  static const auto realLink =
+      next<int (*)(int, const char*, int, const char*, int)>("linkat");
+  if (++links == environmentNumber("SCANFIT_FAULT_LINK_FAILS_AT")) {
+    errno = EIO;
+    return -1;
+  }
+  return realLink(fromDir, from, toDir, to, flags);
+}
+
 extern "C" int rename(const char* from, const char* to) {
   static const auto realRename = next<int (*)(const char*, const char*)>("rename");
   const long long signal = environmentNumber("SCANFIT_FAULT_SIGNAL_AT_RENAME");
   if (signal > 0 && !signalled.exchange(true)) kill(getpid(), int(signal));
+  const long long count = ++renames;
+  if (count == environmentNumber("SCANFIT_FAULT_RENAME_PAUSE_AT")) {
+    if (const char* mark = std::getenv("SCANFIT_FAULT_RENAME_PAUSE_MARK"))
+      close(open(mark, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    usleep(useconds_t(environmentNumber("SCANFIT_FAULT_RENAME_PAUSE_MS") * 1000));
+  }
+  if (count == environmentNumber("SCANFIT_FAULT_RENAME_FAILS_AT")) {
+    errno = EIO;
+    return -1;
+  }
   return realRename(from, to);
 }

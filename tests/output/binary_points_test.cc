@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "output/point_outputs.h"
+#include "plain_fit.h"
 #include "scan/point_record.h"
 
 namespace {
 
 using Outputs = PointRows;
 
-std::string text(const RowBlock& rows) { return std::string(rows.view()); }
+std::string text(const RowBlock& rows) { return textOf(rows); }
 
 // A point as the binary reader stores a record.
 void addRecord(ScanData& data, const PointRecord& r, float residual = 0.0f) {

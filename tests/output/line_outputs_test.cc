@@ -1,5 +1,6 @@
 // Rows of the two per-line tables, written out by hand field by field.
 #include "output/line_outputs.h"
+#include "plain_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,13 @@ void addLine(ScanData& data, float col0, float slope, float intercept,
 std::string verText(const ScanData& data) {
   RowBlock out;
   writeVerFile(out, data);
-  return std::string(out.view());
+  return textOf(out);
 }
 
 std::string fitText(const ScanData& data) {
   RowBlock out;
   writeFitFile(out, data);
-  return std::string(out.view());
+  return textOf(out);
 }
 
 TEST(VerFile, RowOfFourNadirValues) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "output/point_outputs.h"
+#include "plain_fit.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ const std::string kRowEnd = "         \n";
 
 using Outputs = PointRows;
 
-std::string text(const RowBlock& rows) { return std::string(rows.view()); }
+std::string text(const RowBlock& rows) { return textOf(rows); }
 
 // A point whose col0 tells it apart; the other fields are fixed.
 void addPoint(ScanData& data, float col0, float residual, float sigma = 0.0f) {

@@ -1,6 +1,7 @@
 // The line parser on its own: converting a block in two parts with two
 // parsers (as two threads of a run would), cut after any line feed and
 // joined in order, equals converting it whole.
+#include "driver/rejected_messages.h"
 #include "scan/ascii_line_parser.h"
 #include "scan/text_generators.h"
 

@@ -139,7 +139,7 @@ TEST_F(AsciiReaderTest, LineStartExample) {
                                      "0 0 0 0 0 1\n0 0 0 0 0 2\n0 0 0 0 0 2\n"
                                      "0 0 0 0 0 5");
   InputReader reader;
-  openInputOrExit(reader, path, false);
+  openTextInput(reader, path);
   ScanData data = readInStages(reader).points;
   EXPECT_FALSE(data.sevenColumns);
   data.segmentScanLines();

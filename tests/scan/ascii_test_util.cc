@@ -18,9 +18,15 @@ QString writeTestFile(const QTemporaryDir& dir, const QString& name,
   return path;
 }
 
+void openTextInput(InputReader& reader, const QString& path) {
+  reader.file.setFileName(path);
+  if (!reader.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    ADD_FAILURE() << "cannot open " << path.toStdString();
+}
+
 AsciiReadResult readInBlocks(const QString& path, std::size_t blockSize) {
   InputReader reader;
-  openInputOrExit(reader, path, false);
+  openTextInput(reader, path);
   if (blockSize > 0) reader.blockBytes = blockSize;
   StagedRead read = readInStages(reader);
   const ScanData& data = read.points;

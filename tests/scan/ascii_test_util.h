@@ -18,6 +18,12 @@
 QString writeTestFile(const QTemporaryDir& dir, const QString& name,
                       const QByteArray& bytes);
 
+struct InputReader;
+
+// Opens `path` for `reader` as a text input, read-only and unbuffered as a
+// run opens it.
+void openTextInput(InputReader& reader, const QString& path);
+
 // Reads `path` as a run reads it, in blocks of a run's size or, when not 0,
 // of `blockSize` bytes, with every point kept.
 AsciiReadResult readInBlocks(const QString& path,
