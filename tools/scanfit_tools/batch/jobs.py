@@ -26,9 +26,10 @@ from . import hosts as remote
 from .slots import Slots, plan_slots
 
 # GNU parallel's command, a fixed text: it appends the job's words, each
-# quoted, and runs it with /bin/sh, which then takes job.sh from the
-# environment. It holds no braces, which GNU parallel would read as its own.
-COMMAND = 'eval "$SCANFIT_BATCH_JOB"; scanfit_batch_job'
+# quoted, and runs it with /bin/sh, which runs job.sh, named through the
+# environment, with them. It holds no braces, which GNU parallel would read
+# as its own.
+COMMAND = 'exec /bin/sh "$SCANFIT_BATCH_JOB_SCRIPT"'
 JOB_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'job.sh')
 MOST_RUNS_PER_JOB = 32
 JOB_BYTES = 8 << 20     # inputs of a job, in all, beyond which it takes one
@@ -128,11 +129,6 @@ def parallel_home(work):
     return work
 
 
-def job_text():
-    with open(JOB_SCRIPT, encoding='ascii') as stream:
-        return stream.read()
-
-
 def environment(work, slots, local_program, options):
     env = dict(os.environ)
     env.pop('PARALLEL', None)   # options for GNU parallel that no one asked here
@@ -140,7 +136,7 @@ def environment(work, slots, local_program, options):
     env.update(
         PARALLEL_HOME=parallel_home(work), PARALLEL_SHELL='/bin/sh',
         PYTHONDONTWRITEBYTECODE='1',
-        SCANFIT_BATCH_JOB=job_text(), SCANFIT_BATCH_WORK=work,
+        SCANFIT_BATCH_JOB_SCRIPT=JOB_SCRIPT, SCANFIT_BATCH_WORK=work,
         SCANFIT_BATCH_LOCAL_SLOTS=str(slots.local), SCANFIT_BATCH_PROGRAM=local_program,
         SCANFIT_BATCH_OPTIONS=('-b ' if options.binary else '')
         + f'--threads={slots.local_threads}',
