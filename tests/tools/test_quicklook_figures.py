@@ -13,7 +13,7 @@ from matplotlib.image import imread
 from matplotlib.text import Text
 from matplotlib.transforms import Bbox
 
-from scanfit_tools import rows, runs
+from scanfit_tools import runs
 from scanfit_tools.quicklook import cli, draw
 
 PNG_SIGNATURE = b'\x89PNG\r\n\x1a\n'

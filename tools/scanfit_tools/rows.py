@@ -42,15 +42,6 @@ def row_width(layout):
 
 # --- one row, whatever its values' widths -----------------------------------
 
-def parse_row(text, layout):
-    """Values of one row (without its line feed), or None if it does not fit the layout."""
-    fields = split_row(text, layout)
-    if fields is None:
-        return None
-    return [int(field) if kind == 'i' else float(field)
-            for field, (_, kind, _, _) in zip(fields, layout)]
-
-
 def split_row(text, layout):
     """Text of each value of one row, blanks left out, or None if the row does
     not fit the layout."""
